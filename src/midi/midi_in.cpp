@@ -1,0 +1,65 @@
+#include "midi/midi_in.h"
+
+#include <algorithm>
+
+namespace corvane::midi {
+
+CDxMidiIn::CDxMidiIn(MidiBackend& backend) : m_backend(backend) {}
+
+CDxMidiIn::~CDxMidiIn() { Close(); }
+
+int CDxMidiIn::Open() {
+    if (m_bOpen) {
+        return 1;
+    }
+    if (m_nDeviceIndex < 0) {
+        return 0;
+    }
+    m_hMidiIn = m_backend.OpenInput(m_nDeviceIndex, [this](ByteView data) { OnMidiInMessage(data); });
+    m_bOpen = m_hMidiIn != nullptr;
+    return m_bOpen ? 1 : 0;
+}
+
+void CDxMidiIn::Close() {
+    // Destroying the connection waits for a callback in progress.
+    m_hMidiIn.reset();
+    m_bOpen = false;
+}
+
+ByteView CDxMidiIn::GetFirstMessage() {
+    std::lock_guard lock(m_listMutex);
+    if (m_receiveList.empty()) {
+        return {};
+    }
+    return m_receiveList.front();
+}
+
+void CDxMidiIn::RemoveFirstMessage() {
+    std::lock_guard lock(m_listMutex);
+    if (!m_receiveList.empty()) {
+        m_receiveList.pop_front();
+    }
+}
+
+int CDxMidiIn::GetDeviceCount() const { return static_cast<int>(m_backend.InputPortNames().size()); }
+
+std::string CDxMidiIn::GetDeviceName(int deviceIndex) const {
+    auto names = m_backend.InputPortNames();
+    if (deviceIndex < 0 || static_cast<std::size_t>(deviceIndex) >= names.size()) {
+        return {};
+    }
+    return names[static_cast<std::size_t>(deviceIndex)];
+}
+
+void CDxMidiIn::OnMidiInMessage(ByteView data) {
+    // Copy outside the lock; the list lock is held only to link the pieces.
+    while (!data.empty()) {
+        const std::size_t n = std::min(data.size(), kReceiveBufferSize);
+        Bytes piece(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
+        data = data.subspan(n);
+        std::lock_guard lock(m_listMutex);
+        m_receiveList.push_back(std::move(piece));
+    }
+}
+
+}  // namespace corvane::midi

@@ -1,0 +1,56 @@
+#include "midi/midi_out.h"
+
+namespace corvane::midi {
+
+CDxMidiOut::CDxMidiOut(MidiBackend& backend) : m_backend(backend) {}
+
+CDxMidiOut::~CDxMidiOut() { Close(); }
+
+int CDxMidiOut::Open(int deviceIndex) {
+    std::lock_guard lock(m_mutex);
+    if (m_hMidiOut && deviceIndex == m_nDeviceIndex) {
+        return 1;
+    }
+    m_hMidiOut.reset();
+    m_nDeviceIndex = deviceIndex;
+    if (deviceIndex < 0) {
+        return 0;
+    }
+    m_hMidiOut = m_backend.OpenOutput(deviceIndex);
+    return m_hMidiOut ? 1 : 0;
+}
+
+int CDxMidiOut::Close() {
+    std::lock_guard lock(m_mutex);
+    if (!m_hMidiOut) {
+        return 0;
+    }
+    m_hMidiOut.reset();
+    return 1;
+}
+
+int CDxMidiOut::SendLongMessage(MidiHeader& header) {
+    std::lock_guard lock(m_mutex);
+    if (!m_hMidiOut || header.data == nullptr) {
+        return 0;
+    }
+    if (!m_hMidiOut->Send(ByteView(header.data, header.bufferLength))) {
+        return 0;
+    }
+    header.flags |= kHeaderDone;
+    return 1;
+}
+
+int CDxMidiOut::GetDeviceCount() const {
+    return static_cast<int>(m_backend.OutputPortNames().size());
+}
+
+std::string CDxMidiOut::GetDeviceName(int deviceIndex) const {
+    auto names = m_backend.OutputPortNames();
+    if (deviceIndex < 0 || static_cast<std::size_t>(deviceIndex) >= names.size()) {
+        return {};
+    }
+    return names[static_cast<std::size_t>(deviceIndex)];
+}
+
+}  // namespace corvane::midi

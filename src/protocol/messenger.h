@@ -1,0 +1,64 @@
+#pragma once
+// Assembles and sends every message of the updater through the output port.
+// Manufacturer messages are built in one outgoing buffer; the send lock is held
+// from the copy of the template until the port has taken the message, so the
+// update worker and the reply handler never interleave their messages.
+// The device identity copy (whose byte 0 is the model byte) and the identity
+// bytes of the updater's own identity reply live here too, under their own lock.
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "midi/midi_out.h"
+
+namespace corvane::protocol {
+
+using Identity = std::array<std::uint8_t, 4>;
+
+class Messenger {
+public:
+    static constexpr std::size_t kOutgoingBufferSize = 65536;
+
+    explicit Messenger(midi::CDxMidiOut& midiOut);
+
+    // 0 when the output port sent the message, -1 when it failed.
+    int SendSysEx(const std::uint8_t* message, int length);
+    int SendResult(std::uint8_t status);
+    int SendBlockWrite(std::uint8_t modelByte, const std::uint8_t* data, std::uint32_t address,
+                       int length);
+    int SendEraseRequest(std::uint8_t modelByte, std::uint32_t address, std::uint32_t length);
+    int SendIdentityRequest();
+    int SendIdentityReply();
+    int SendOpeningRequest();
+    int SendVersionQuery();
+    int SendUpdatePermission(std::uint32_t updateType);
+    int SendPrepareRequest();
+    int SendClosingRequest();
+
+    // The worker's copy of the device identity; 00 00 00 00 until a device answered.
+    Identity DeviceIdentityCopy() const;
+    std::uint8_t ModelByte() const;
+    void SetDeviceIdentityCopy(const Identity& identity);
+    // The identity bytes the updater's own identity reply carries.
+    void SetIdentityReplyIdentity(const Identity& identity);
+    Identity IdentityReplyIdentity() const;
+
+private:
+    // Copies a manufacturer template into the buffer, sets the model byte and
+    // lets fill() write the payload; sends `length` bytes. Holds the send lock.
+    template <std::size_t N, typename Fill>
+    int SendTemplate(const std::array<std::uint8_t, N>& tmpl, Fill fill);
+
+    midi::CDxMidiOut& m_midiOut;
+
+    std::mutex m_sendMutex;              // guards m_outgoing, held across the send
+    std::vector<std::uint8_t> m_outgoing;
+
+    mutable std::mutex m_identityMutex;  // guards the two identities below
+    Identity m_identityCopy{};
+    Identity m_replyIdentity{};
+};
+
+}  // namespace corvane::protocol
