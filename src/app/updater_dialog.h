@@ -1,0 +1,129 @@
+#pragma once
+// The updater's window, without a toolkit: it owns the MIDI ports, the reply
+// handler's timer and the update procedure, and drives its controls through a
+// DialogView. A toolkit window forwards its events to the On... operations on
+// its user-interface thread.
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/dialog_view.h"
+#include "app/ui_dispatcher.h"
+#include "app/ui_loop.h"
+#include "midi/midi_backend.h"
+#include "midi/midi_in.h"
+#include "midi/midi_out.h"
+#include "midi/midi_timer.h"
+#include "protocol/messenger.h"
+#include "protocol/reply_handler.h"
+#include "update/timing.h"
+#include "update/update_host.h"
+#include "update/update_procedure.h"
+
+namespace corvane::app {
+
+inline constexpr int kMaxInstances = 20;
+
+// "BRAX Corvane System v1.10 Updater", with " (n)" for copies 2 to 20.
+std::string WindowTitle(int instanceNumber);
+// The port names copy `instanceNumber` looks for, in order of preference.
+std::vector<std::string> WantedPortNames(int instanceNumber);
+
+class CVekUpdatorDlg final : private update::UpdateHost {
+public:
+    struct Options {
+        int instanceNumber = 1;
+        update::Timing timing{};
+        update::ImageSource image{};  // empty: the built-in image
+    };
+
+    CVekUpdatorDlg(midi::MidiBackend& backend, DialogView& view, UiLoop& loop, Options options);
+    // Stops the reply timer, then waits for the last update run to end.
+    ~CVekUpdatorDlg() override;
+
+    // Window events, on the user-interface thread.
+    void OnInitDialog();
+    void OnExecute();
+    void OnRescanDevice();
+    // The MIDI port lists changed (a device came or went).
+    void OnDeviceChange();
+    // The window is going away: closes the ports and releases a running
+    // update, which then ends without touching the window again.
+    void OnDestroy();
+    // Whether a cancel (Escape, Exit, the Close command) may end the dialog:
+    // not while an update runs or the window waits for the device.
+    bool CanClose() const;
+
+    bool FillPortLists();
+    void StartUpdate();
+
+    // Control operations; callable from any thread.
+    void RestoreControls() override;
+    void EnableExecute(bool enable) override;
+    void EnableExit(bool enable) override;
+    void EnableRescan(bool enable) override;
+    void EnablePortLists(bool enable) override;
+    void EnableCloseCommand(bool enable) override;
+
+    bool Running() const { return m_running; }
+    bool RestartPending() const { return m_restartPending; }
+    // Whether the last update run has ended (for tests and front ends).
+    bool WorkerIdle() const;
+    const std::string& Title() const { return m_title; }
+    int InstanceNumber() const { return m_options.instanceNumber; }
+    protocol::ReplyHandler& Replies() { return m_replies; }
+    protocol::Messenger& Messenger() { return m_messenger; }
+    midi::CDxMidiIn& MidiIn() { return m_midiIn; }
+    midi::CDxMidiOut& MidiOut() { return m_midiOut; }
+    update::UpdateProcedure& Procedure() { return m_update; }
+
+private:
+    // UpdateHost: what the worker calls.
+    void ErrorBox(update::StringId text) override;
+    void SetStatusText(const std::string& text) override;
+    void SetHintText(const std::string& text) override;
+    void SetStepText(const std::string& text) override;
+    void ShowRestartPicture(bool show) override;
+    void SetProgressRange(int lower, int upper) override;
+    void SetProgressPos(int position) override;
+    void SetRestartPending() override;
+
+    void FillList(Control list, const std::vector<std::string>& names);
+    bool SelectWanted(Control list, const std::vector<std::string>& names);
+    void RestartAfterDeviceChange();
+    void ReapWorkers(bool wait);
+
+    Options m_options;
+    DialogView& m_view;
+    UiLoop& m_loop;
+    UiDispatcher m_ui;
+    std::string m_title;
+
+    midi::CDxMidiIn m_midiIn;
+    midi::CDxMidiOut m_midiOut;
+    protocol::Messenger m_messenger;
+    protocol::ReplyHandler m_replies;
+    update::UpdateProcedure m_update;
+
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_restartPending{false};
+    std::atomic<bool> m_closeEnabled{true};
+    bool m_restartScheduled = false;  // user-interface thread only
+    bool m_destroyed = false;         // user-interface thread only
+
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    mutable std::mutex m_workersMutex;  // guards m_workers
+    std::vector<Worker> m_workers;
+
+    // Declared last: destroyed first, so no tick runs once the rest goes.
+    midi::CDxMTimer m_timer;
+};
+
+}  // namespace corvane::app
