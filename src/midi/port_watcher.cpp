@@ -6,7 +6,9 @@ PortWatcher::PortWatcher(MidiBackend& backend, Callback onDevicesChanged,
                          std::chrono::milliseconds period)
     : m_backend(backend), m_onDevicesChanged(std::move(onDevicesChanged)), m_period(period) {}
 
-PortWatcher::~PortWatcher() { Stop(); }
+PortWatcher::~PortWatcher() {
+    Stop();
+}
 
 void PortWatcher::Start() {
     if (m_thread.joinable()) {

@@ -114,8 +114,8 @@ void OnRtMidiInput(double, std::vector<unsigned char>* message, void* user) {
     }
 }
 
-std::unique_ptr<RtMidiIn> MakeInput(RtMidi::Api api, const std::string& clientName,
-                                    ErrorSink& sink, InputState& state) {
+std::unique_ptr<RtMidiIn> MakeInput(RtMidi::Api api, const std::string& clientName, ErrorSink& sink,
+                                    InputState& state) {
     auto port = MakePort<RtMidiIn>(api, clientName, sink);
     port->ignoreTypes(false, true, true);
     port->setCallback(OnRtMidiInput, &state);
@@ -280,7 +280,8 @@ private:
             return false;
         }
 #if defined(__linux__)
-        if (*api == RtMidi::LINUX_ALSA && snd_seq_open(&m_seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) {
+        if (*api == RtMidi::LINUX_ALSA &&
+            snd_seq_open(&m_seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) {
             m_seq = nullptr;
         }
 #endif
@@ -356,7 +357,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<MidiBackend> CreateSystemBackend() { return std::make_unique<SystemBackend>(); }
+std::unique_ptr<MidiBackend> CreateSystemBackend() {
+    return std::make_unique<SystemBackend>();
+}
 
 std::unique_ptr<VirtualPortPair> OpenVirtualPorts(const std::string& name, InputHandler onReceive) {
     const auto api = ChooseApi();
