@@ -166,8 +166,12 @@ bool LoopbackBackend::IsOpen(PortId id) const {
     return port->outputsOpen > 0;
 }
 
-std::vector<std::string> LoopbackBackend::InputPortNames() { return Names(true); }
-std::vector<std::string> LoopbackBackend::OutputPortNames() { return Names(false); }
+std::vector<std::string> LoopbackBackend::InputPortNames() {
+    return Names(true);
+}
+std::vector<std::string> LoopbackBackend::OutputPortNames() {
+    return Names(false);
+}
 
 std::unique_ptr<OutputConnection> LoopbackBackend::OpenOutput(int index) {
     auto port = ByIndex(false, index);
