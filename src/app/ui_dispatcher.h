@@ -19,7 +19,7 @@ public:
 
     // Runs `call` on the user-interface thread and returns when it has run,
     // or when the dispatcher was closed. False when it did not run.
-    bool Invoke(const std::function<void()>& call);
+    bool Invoke(std::function<void()> call);
     // User-interface thread only.
     void Close();
     bool Closed() const;

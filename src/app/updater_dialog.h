@@ -78,6 +78,7 @@ public:
     protocol::ReplyHandler& Replies() { return m_replies; }
     protocol::Messenger& Messenger() { return m_messenger; }
     midi::CDxMidiIn& MidiIn() { return m_midiIn; }
+    bool CloseCommandEnabled() const { return m_closeEnabled; }
     midi::CDxMidiOut& MidiOut() { return m_midiOut; }
     update::UpdateProcedure& Procedure() { return m_update; }
 
@@ -114,6 +115,9 @@ private:
     std::atomic<bool> m_closeEnabled{true};
     bool m_restartScheduled = false;  // user-interface thread only
     bool m_destroyed = false;         // user-interface thread only
+    // Expires with the dialog, for delayed tasks still queued in the loop.
+    // The dialog is destroyed on the user-interface thread.
+    std::shared_ptr<void> m_alive = std::make_shared<int>(0);
 
     struct Worker {
         std::thread thread;

@@ -1,0 +1,302 @@
+#include "app/updater_dialog.h"
+
+#include <algorithm>
+
+#include "update/strings.h"
+
+namespace corvane::app {
+
+using update::LoadString;
+using update::StringId;
+
+namespace {
+
+constexpr const char* kTitle = "BRAX Corvane System v1.10 Updater";
+
+// The generic name a USB MIDI device gets on a Japanese system, kept in the
+// platform's own encoding of port names.
+#ifdef _WIN32
+constexpr const char* kJapaneseGenericName =
+    "USB \x83\x49\x81\x5B\x83\x66\x83\x42\x83\x49 \x83\x66\x83\x6F\x83\x43\x83\x58";
+#else
+constexpr const char* kJapaneseGenericName = "USB オーディオ デバイス";
+#endif
+
+constexpr const char* kBasePortNames[] = {kJapaneseGenericName, "USB Audio Device",
+                                          "BRAX Lumen Series"};
+
+std::string WithInstance(const std::string& base, int instanceNumber) {
+    if (instanceNumber <= 1) {
+        return base;
+    }
+    return base + " (" + std::to_string(instanceNumber) + ")";
+}
+
+}  // namespace
+
+std::string WindowTitle(int instanceNumber) { return WithInstance(kTitle, instanceNumber); }
+
+std::vector<std::string> WantedPortNames(int instanceNumber) {
+    std::vector<std::string> names;
+    for (const char* base : kBasePortNames) {
+        names.push_back(WithInstance(base, instanceNumber));
+    }
+    return names;
+}
+
+CVekUpdatorDlg::CVekUpdatorDlg(midi::MidiBackend& backend, DialogView& view, UiLoop& loop,
+                               Options options)
+    : m_options(std::move(options)),
+      m_view(view),
+      m_loop(loop),
+      m_ui(loop),
+      m_title(WindowTitle(m_options.instanceNumber)),
+      m_midiIn(backend),
+      m_midiOut(backend),
+      m_messenger(m_midiOut),
+      m_replies(m_midiIn, m_messenger),
+      m_update(*this, m_messenger, m_replies, m_options.timing, m_options.image) {}
+
+CVekUpdatorDlg::~CVekUpdatorDlg() {
+    m_replies.Abandon();
+    m_update.Abandon();
+    m_ui.Close();
+    m_timer.Stop();
+    ReapWorkers(true);
+    m_alive.reset();
+}
+
+void CVekUpdatorDlg::OnInitDialog() {
+    m_view.ShowControl(Control::kPicRestart, false);
+    FillPortLists();
+    m_timer.Start(static_cast<std::uint32_t>(m_options.timing.replyTick.count()),
+                  protocol::ReplyHandler::OnReplyTimer,
+                  reinterpret_cast<std::uintptr_t>(&m_replies));
+    m_view.SetProgressRange(0, 100);
+    m_view.SetTitle(m_title);
+}
+
+bool CVekUpdatorDlg::FillPortLists() {
+    std::vector<std::string> outNames;
+    for (int i = 0, n = m_midiOut.GetDeviceCount(); i < n; ++i) {
+        outNames.push_back(m_midiOut.GetDeviceName(i));
+    }
+    FillList(Control::kMidiOut, outNames);
+    std::vector<std::string> inNames;
+    for (int i = 0, n = m_midiIn.GetDeviceCount(); i < n; ++i) {
+        inNames.push_back(m_midiIn.GetDeviceName(i));
+    }
+    FillList(Control::kMidiIn, inNames);
+    const bool outSelected = SelectWanted(Control::kMidiOut, outNames);
+    const bool inSelected = SelectWanted(Control::kMidiIn, inNames);
+    return outSelected && inSelected;
+}
+
+void CVekUpdatorDlg::FillList(Control list, const std::vector<std::string>& names) {
+    m_view.ResetList(list);
+    for (const std::string& name : names) {
+        m_view.AddListEntry(list, name);
+    }
+}
+
+bool CVekUpdatorDlg::SelectWanted(Control list, const std::vector<std::string>& names) {
+    const std::vector<std::string> wanted = WantedPortNames(m_options.instanceNumber);
+    bool selected = false;
+    // Every entry is looked at, so the last matching one stays selected.
+    for (std::size_t e = 0; e < names.size(); ++e) {
+        if (std::find(wanted.begin(), wanted.end(), names[e]) != wanted.end()) {
+            m_view.SetListSelection(list, static_cast<int>(e));
+            selected = true;
+        }
+    }
+    return selected;
+}
+
+void CVekUpdatorDlg::OnExecute() {
+    EnableCloseCommand(false);
+    StartUpdate();
+}
+
+void CVekUpdatorDlg::StartUpdate() {
+    if (m_running) {
+        ErrorBox(update::IDS_IN_PROGRESS);
+        return;
+    }
+    m_midiOut.Close();
+    if (m_midiOut.Open(m_view.ListSelection(Control::kMidiOut)) == 0) {
+        ErrorBox(update::IDS_CANT_OPEN_MIDI_OUT);
+        return;
+    }
+    m_midiIn.Close();
+    m_midiIn.SetDeviceIndex(m_view.ListSelection(Control::kMidiIn));
+    if (m_midiIn.Open() == 0) {
+        ErrorBox(update::IDS_CANT_OPEN_MIDI_IN);
+        return;
+    }
+    for (Control c : {Control::kMidiIn, Control::kMidiOut, Control::kExecute, Control::kExit,
+                      Control::kRescan}) {
+        m_view.EnableControl(c, false);
+    }
+    m_running = true;
+    m_replies.Event().Reset();
+
+    ReapWorkers(false);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    try {
+        std::thread thread([this, done] {
+            m_update.Run();
+            *done = true;
+        });
+        std::lock_guard lock(m_workersMutex);
+        m_workers.push_back(Worker{std::move(thread), done});
+    } catch (const std::system_error&) {
+        RestoreControls();
+    }
+}
+
+void CVekUpdatorDlg::OnRescanDevice() {
+    FillPortLists();
+    EnableExecute(true);
+    m_restartPending = false;
+    m_view.ShowControl(Control::kPicRestart, false);
+}
+
+void CVekUpdatorDlg::OnDeviceChange() {
+    if (!m_restartPending || m_restartScheduled || m_destroyed) {
+        return;
+    }
+    // The device needs a moment to settle after it re-enumerates; wait for it
+    // without blocking the window, and let one restart absorb the changes
+    // that come meanwhile.
+    m_restartScheduled = true;
+    m_loop.PostDelayed(m_options.timing.restartDelay,
+                       [this, alive = std::weak_ptr<void>(m_alive)] {
+                           if (alive.lock()) {
+                               RestartAfterDeviceChange();
+                           }
+                       });
+}
+
+void CVekUpdatorDlg::RestartAfterDeviceChange() {
+    m_restartScheduled = false;
+    if (!m_restartPending || m_destroyed) {
+        return;
+    }
+    if (!FillPortLists()) {
+        return;  // not back yet: the next device change tries again
+    }
+    m_running = false;
+    StartUpdate();
+    m_restartPending = false;
+    if (!m_running) {
+        // A port did not open: give the user the controls back rather than
+        // leaving everything disabled with nothing pending.
+        RestoreControls();
+    }
+}
+
+void CVekUpdatorDlg::OnDestroy() {
+    if (m_destroyed) {
+        return;
+    }
+    m_destroyed = true;
+    m_midiOut.Close();
+    m_midiIn.Close();
+    m_replies.Abandon();
+    m_update.Abandon();
+    m_ui.Close();
+}
+
+bool CVekUpdatorDlg::CanClose() const { return !m_running && !m_restartPending; }
+
+bool CVekUpdatorDlg::WorkerIdle() const {
+    std::lock_guard lock(m_workersMutex);
+    return std::all_of(m_workers.begin(), m_workers.end(),
+                       [](const Worker& w) { return w.done->load(); });
+}
+
+void CVekUpdatorDlg::ReapWorkers(bool wait) {
+    std::vector<Worker> finished;
+    {
+        std::lock_guard lock(m_workersMutex);
+        auto split = std::partition(m_workers.begin(), m_workers.end(),
+                                    [wait](const Worker& w) { return !wait && !w.done->load(); });
+        std::move(split, m_workers.end(), std::back_inserter(finished));
+        m_workers.erase(split, m_workers.end());
+    }
+    for (Worker& w : finished) {
+        w.thread.join();
+    }
+}
+
+void CVekUpdatorDlg::RestoreControls() {
+    m_ui.Invoke([this] {
+        for (Control c : {Control::kMidiIn, Control::kMidiOut, Control::kExecute, Control::kExit,
+                          Control::kRescan}) {
+            m_view.EnableControl(c, true);
+        }
+        m_running = false;
+        m_closeEnabled = true;
+        m_view.EnableCloseCommand(true);
+    });
+}
+
+void CVekUpdatorDlg::EnableExecute(bool enable) {
+    m_ui.Invoke([this, enable] { m_view.EnableControl(Control::kExecute, enable); });
+}
+
+void CVekUpdatorDlg::EnableExit(bool enable) {
+    m_ui.Invoke([this, enable] { m_view.EnableControl(Control::kExit, enable); });
+}
+
+void CVekUpdatorDlg::EnableRescan(bool enable) {
+    m_ui.Invoke([this, enable] { m_view.EnableControl(Control::kRescan, enable); });
+}
+
+void CVekUpdatorDlg::EnablePortLists(bool enable) {
+    m_ui.Invoke([this, enable] {
+        m_view.EnableControl(Control::kMidiIn, enable);
+        m_view.EnableControl(Control::kMidiOut, enable);
+    });
+}
+
+void CVekUpdatorDlg::EnableCloseCommand(bool enable) {
+    m_ui.Invoke([this, enable] {
+        m_closeEnabled = enable;
+        m_view.EnableCloseCommand(enable);
+    });
+}
+
+void CVekUpdatorDlg::ErrorBox(StringId text) {
+    m_ui.Invoke([this, text] {
+        m_view.ShowErrorBox(LoadString(text), LoadString(update::IDS_ERROR_CAPTION));
+    });
+}
+
+void CVekUpdatorDlg::SetStatusText(const std::string& text) {
+    m_ui.Invoke([this, text] { m_view.SetControlText(Control::kStatus, text); });
+}
+
+void CVekUpdatorDlg::SetHintText(const std::string& text) {
+    m_ui.Invoke([this, text] { m_view.SetControlText(Control::kHint, text); });
+}
+
+void CVekUpdatorDlg::SetStepText(const std::string& text) {
+    m_ui.Invoke([this, text] { m_view.SetControlText(Control::kStep, text); });
+}
+
+void CVekUpdatorDlg::ShowRestartPicture(bool show) {
+    m_ui.Invoke([this, show] { m_view.ShowControl(Control::kPicRestart, show); });
+}
+
+void CVekUpdatorDlg::SetProgressRange(int lower, int upper) {
+    m_ui.Invoke([this, lower, upper] { m_view.SetProgressRange(lower, upper); });
+}
+
+void CVekUpdatorDlg::SetProgressPos(int position) {
+    m_ui.Invoke([this, position] { m_view.SetProgressPos(position); });
+}
+
+void CVekUpdatorDlg::SetRestartPending() { m_restartPending = true; }
+
+}  // namespace corvane::app
