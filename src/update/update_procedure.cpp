@@ -133,15 +133,14 @@ void UpdateProcedure::Run() {
         return;
     }
     image::CFirmwareImage firmware;
-    if (firmware.Parse(m_imageBuffer.data(), static_cast<std::uint32_t>(imageSize),
-                       image::MakeImageCheck(version)) != 0) {
+    if (firmware.Parse(m_imageBuffer.data(), imageSize, image::MakeImageCheck(version)) != 0) {
         m_host.ErrorBox(IDS_ILLEGAL_DEVICE);
         m_host.RestoreControls();
         return;
     }
 
     // 10-11: the steps, and the device's consent to this image's update type.
-    BuildStepTable(firmware.GetSections());
+    BuildStepTable({firmware.GetSections(), image::kSlotCount});
     const int permitted =
         RequestUpdatePermission(static_cast<std::uint32_t>(firmware.GetUpdateType() & 0xFF));
     if (Abandoned()) {
