@@ -166,8 +166,12 @@ bool LoopbackBackend::IsOpen(PortId id) const {
     return port->outputsOpen > 0;
 }
 
-std::vector<std::string> LoopbackBackend::InputPortNames() { return Names(true); }
-std::vector<std::string> LoopbackBackend::OutputPortNames() { return Names(false); }
+std::vector<std::string> LoopbackBackend::InputPortNames() {
+    return Names(true);
+}
+std::vector<std::string> LoopbackBackend::OutputPortNames() {
+    return Names(false);
+}
 
 std::unique_ptr<OutputConnection> LoopbackBackend::OpenOutput(int index) {
     auto port = ByIndex(false, index);
@@ -201,12 +205,28 @@ std::shared_ptr<LoopbackBackend::Port> LoopbackBackend::Find(PortId id) const {
     return it == m_ports.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<LoopbackBackend::Port> LoopbackBackend::ByIndex(bool input, int index) const {
+LoopbackBackend::PortId LoopbackBackend::InputId(int index) const {
+    PortId id = 0;
+    ByIndex(true, index, &id);
+    return id;
+}
+
+LoopbackBackend::PortId LoopbackBackend::OutputId(int index) const {
+    PortId id = 0;
+    ByIndex(false, index, &id);
+    return id;
+}
+
+std::shared_ptr<LoopbackBackend::Port> LoopbackBackend::ByIndex(bool input, int index,
+                                                                PortId* found) const {
     std::lock_guard lock(m_mutex);
     int i = 0;
     for (const auto& [id, port] : m_ports) {
         if (port->input == input) {
             if (i == index) {
+                if (found != nullptr) {
+                    *found = id;
+                }
                 return port;
             }
             ++i;

@@ -39,6 +39,9 @@ public:
     void ClearSent(PortId output);
     void SetRecording(PortId output, bool record);
     bool IsOpen(PortId port) const;
+    // The port listed at `index`, as the updater sees it; 0 when none.
+    PortId InputId(int index) const;
+    PortId OutputId(int index) const;
 
     std::vector<std::string> InputPortNames() override;
     std::vector<std::string> OutputPortNames() override;
@@ -51,7 +54,7 @@ private:
     class Input;
 
     std::shared_ptr<Port> Find(PortId id) const;
-    std::shared_ptr<Port> ByIndex(bool input, int index) const;
+    std::shared_ptr<Port> ByIndex(bool input, int index, PortId* id = nullptr) const;
     std::vector<std::string> Names(bool input) const;
 
     mutable std::mutex m_mutex;  // guards m_ports and m_nextId

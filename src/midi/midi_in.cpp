@@ -6,7 +6,9 @@ namespace corvane::midi {
 
 CDxMidiIn::CDxMidiIn(MidiBackend& backend) : m_backend(backend) {}
 
-CDxMidiIn::~CDxMidiIn() { Close(); }
+CDxMidiIn::~CDxMidiIn() {
+    Close();
+}
 
 int CDxMidiIn::Open() {
     if (m_bOpen) {
@@ -15,7 +17,8 @@ int CDxMidiIn::Open() {
     if (m_nDeviceIndex < 0) {
         return 0;
     }
-    m_hMidiIn = m_backend.OpenInput(m_nDeviceIndex, [this](ByteView data) { OnMidiInMessage(data); });
+    m_hMidiIn =
+        m_backend.OpenInput(m_nDeviceIndex, [this](ByteView data) { OnMidiInMessage(data); });
     m_bOpen = m_hMidiIn != nullptr;
     return m_bOpen ? 1 : 0;
 }
@@ -41,7 +44,9 @@ void CDxMidiIn::RemoveFirstMessage() {
     }
 }
 
-int CDxMidiIn::GetDeviceCount() const { return static_cast<int>(m_backend.InputPortNames().size()); }
+int CDxMidiIn::GetDeviceCount() const {
+    return static_cast<int>(m_backend.InputPortNames().size());
+}
 
 std::string CDxMidiIn::GetDeviceName(int deviceIndex) const {
     auto names = m_backend.InputPortNames();

@@ -4,7 +4,9 @@ namespace corvane::midi {
 
 CDxMidiOut::CDxMidiOut(MidiBackend& backend) : m_backend(backend) {}
 
-CDxMidiOut::~CDxMidiOut() { Close(); }
+CDxMidiOut::~CDxMidiOut() {
+    Close();
+}
 
 int CDxMidiOut::Open(int deviceIndex) {
     std::lock_guard lock(m_mutex);

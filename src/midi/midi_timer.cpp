@@ -59,7 +59,9 @@ struct CDxMTimer::Runner {
 
 CDxMTimer::CDxMTimer() = default;
 
-CDxMTimer::~CDxMTimer() { Stop(); }
+CDxMTimer::~CDxMTimer() {
+    Stop();
+}
 
 std::uint32_t CDxMTimer::Start(std::uint32_t periodMs, TimerCallback callback,
                                std::uintptr_t context) {

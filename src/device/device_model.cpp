@@ -1,0 +1,269 @@
+#include "device/device_model.h"
+
+#include <algorithm>
+
+#include "device/device_messages.h"
+#include "protocol/sysex.h"
+
+namespace corvane::device {
+
+namespace {
+
+constexpr std::size_t kShortestMessage = 6;  // F0 52 00 mm fn F7
+
+// F0, data bytes, F7: what a MIDI parser hands on as one System Exclusive
+// message. Anything else the device never sees as a request.
+bool WellFramed(midi::ByteView m) {
+    if (m.size() < kShortestMessage || m.front() != protocol::kSysExStart ||
+        m.back() != protocol::kSysExEnd) {
+        return false;
+    }
+    return std::all_of(m.begin() + 1, m.end() - 1, [](std::uint8_t b) { return b < 0x80; });
+}
+
+}  // namespace
+
+DeviceModel::DeviceModel(DeviceConfig config)
+    : m_config(std::move(config)), m_random(m_config.seed) {
+    m_flash.resize(std::min(m_config.flashSize, kMaxFlashSize));
+    for (std::uint32_t a = 0; a < m_flash.size(); ++a) {
+        m_flash[a] = OldFirmwareByte(a);
+    }
+}
+
+std::uint8_t DeviceModel::OldFirmwareByte(std::uint32_t address) {
+    return static_cast<std::uint8_t>((address * 7u + (address >> 11)) % 255u);
+}
+
+Response DeviceModel::Handle(midi::ByteView m) {
+    Record("> ", m);
+    const Kind kind = Classify(m);
+    if (kind.unknown) {
+        ++m_counters.unknown;
+        Response refusal;
+        refusal.messages.push_back({ResultMessage(ModelByte(), protocol::kRefuse), Millis{0}});
+        Record("< ", refusal.messages.front().message);
+        return refusal;
+    }
+    if (!kind.request) {
+        ++m_counters.ignored;
+        return {};
+    }
+    const RequestKind request = *kind.request;
+    const int nth = ++m_counters.requests[IndexOf(request)];
+    Faults faults = FaultsFor(request, nth);
+
+    Response response;
+    for (auto& message : faults.before) {
+        response.messages.push_back({std::move(message), Millis{0}});
+    }
+    std::optional<midi::Bytes> answer;
+    if (faults.vanish) {
+        response.vanishFor = faults.away;
+    } else if (faults.refuse) {
+        answer = ResultMessage(ModelByte(), faults.status);
+    } else {
+        answer = Answer(request, m, response);
+    }
+    if (answer && !faults.drop) {
+        response.messages.push_back({std::move(*answer), faults.delay});
+    }
+    if (!faults.vanish) {
+        for (auto& message : faults.after) {
+            response.messages.push_back({std::move(message), faults.delay});
+        }
+    }
+    for (const auto& out : response.messages) {
+        Record("< ", out.message);
+    }
+    return response;
+}
+
+DeviceModel::Kind DeviceModel::Classify(midi::ByteView m) {
+    if (!WellFramed(m)) {
+        return {};
+    }
+    if (m[1] == protocol::kUniversalNonRealTime) {
+        if (m[3] == protocol::kGeneralInformation && m[4] == 0x01) {
+            return {RequestKind::kIdentity};
+        }
+        return {};
+    }
+    if (m[1] != protocol::kManufacturerId) {
+        return {};
+    }
+    switch (m[protocol::kFunctionOffset]) {
+        case protocol::fn::kResult:
+            // The updater's acknowledgements of the device's own messages.
+            return {};
+        case protocol::fn::kOpening:
+            return {RequestKind::kOpening};
+        case protocol::fn::kUpdatePermission:
+            return {RequestKind::kPermission};
+        case protocol::fn::kPrepare:
+            return {RequestKind::kPrepare};
+        case protocol::fn::kErase:
+            return {RequestKind::kErase};
+        case protocol::fn::kBlockWrite:
+            return {RequestKind::kBlockWrite};
+        case protocol::fn::kClosing:
+            return {RequestKind::kClosing};
+        case protocol::fn::kVersion:
+            if (m[5] == protocol::kVersionQuerySubCode) {
+                return {RequestKind::kVersion};
+            }
+            break;
+        default:
+            break;
+    }
+    return {std::nullopt, true};
+}
+
+DeviceModel::Faults DeviceModel::FaultsFor(RequestKind kind, int nth) {
+    Faults faults;
+    for (const Fault& f : m_config.faults) {
+        if (f.request != kind) {
+            continue;
+        }
+        bool hit = false;
+        if (f.share > 0.0) {
+            // 24 bits of the generator give the same draws on every platform.
+            hit = static_cast<double>(m_random() >> 8) / 16777216.0 < f.share;
+        } else {
+            hit = nth >= f.nth && nth - f.nth < f.times;
+        }
+        if (!hit) {
+            continue;
+        }
+        switch (f.action) {
+            case FaultAction::kRefuse:
+                faults.refuse = true;
+                faults.status = f.status;
+                break;
+            case FaultAction::kDrop:
+                faults.drop = true;
+                break;
+            case FaultAction::kDelay:
+                faults.delay = std::max(faults.delay, f.duration);
+                break;
+            case FaultAction::kSendBefore:
+                faults.before.insert(faults.before.end(), f.messages.begin(), f.messages.end());
+                break;
+            case FaultAction::kSendAfter:
+                faults.after.insert(faults.after.end(), f.messages.begin(), f.messages.end());
+                break;
+            case FaultAction::kVanish:
+                faults.vanish = true;
+                faults.away = f.duration;
+                break;
+        }
+    }
+    return faults;
+}
+
+midi::Bytes DeviceModel::Answer(RequestKind kind, midi::ByteView m, Response& response) {
+    const std::uint8_t model = ModelByte();
+    switch (kind) {
+        case RequestKind::kIdentity:
+            return IdentityReply(m_config.identity, m_config.version);
+        case RequestKind::kVersion:
+            if (m.size() != protocol::kVersionQueryTemplate.size()) {
+                return ResultMessage(model, protocol::kRefuse);
+            }
+            return VersionReply(model, m_config.version);
+        case RequestKind::kPermission:
+            return ResultMessage(model, Permission(m));
+        case RequestKind::kErase:
+            return ResultMessage(model, Erase(m));
+        case RequestKind::kBlockWrite:
+            return ResultMessage(model, Write(m));
+        case RequestKind::kPrepare: {
+            if (m.size() != protocol::kPrepareTemplate.size()) {
+                return ResultMessage(model, protocol::kRefuse);
+            }
+            if (m_inUpdateMode) {
+                return ResultMessage(model, kPrepareReady);
+            }
+            if (m_config.prepareStatus == kPrepareRestart) {
+                m_inUpdateMode = true;
+                response.vanishFor = m_config.restartDelay;
+            }
+            return ResultMessage(model, m_config.prepareStatus);
+        }
+        case RequestKind::kOpening:
+        case RequestKind::kClosing:
+            break;
+    }
+    // Opening and closing requests carry nothing but their function byte.
+    return ResultMessage(model, m.size() == kShortestMessage ? protocol::kAck : protocol::kRefuse);
+}
+
+std::uint8_t DeviceModel::Permission(midi::ByteView m) const {
+    if (m.size() != protocol::kUpdatePermissionTemplate.size()) {
+        return protocol::kRefuse;
+    }
+    if (!m_config.permittedTypes) {
+        return protocol::kAck;
+    }
+    const std::uint32_t type = protocol::DecodeTwoGroups(m.data() + 5);
+    const auto& types = *m_config.permittedTypes;
+    return std::find(types.begin(), types.end(), type) != types.end() ? protocol::kAck
+                                                                      : protocol::kRefuse;
+}
+
+std::uint8_t DeviceModel::Erase(midi::ByteView m) {
+    if (m.size() != protocol::kEraseTemplate.size()) {
+        return protocol::kRefuse;
+    }
+    const std::uint64_t address = protocol::DecodeFiveGroups(m.data() + 5);
+    const std::uint64_t length = protocol::DecodeFiveGroups(m.data() + 10);
+    if (address + length > m_flash.size()) {
+        return protocol::kRefuse;
+    }
+    const auto first = m_flash.begin() + static_cast<std::ptrdiff_t>(address);
+    std::fill(first, first + static_cast<std::ptrdiff_t>(length), std::uint8_t{0xFF});
+    return protocol::kAck;
+}
+
+std::uint8_t DeviceModel::Write(midi::ByteView m) {
+    if (m.size() < static_cast<std::size_t>(protocol::kBlockOverhead)) {
+        return protocol::kRefuse;
+    }
+    const int n =
+        static_cast<int>(protocol::DecodeTwoGroups(m.data() + protocol::kBlockLengthOffset));
+    const int packed = protocol::PackedLength(n);
+    if (m.size() != static_cast<std::size_t>(protocol::kBlockOverhead + packed)) {
+        return protocol::kRefuse;
+    }
+    const std::uint64_t address =
+        protocol::DecodeFiveGroups(m.data() + protocol::kBlockAddressOffset);
+    if (address + static_cast<std::uint64_t>(n) > m_flash.size()) {
+        return protocol::kRefuse;
+    }
+    midi::Bytes data(static_cast<std::size_t>(n));
+    protocol::UnpackSevenBit(data.data(), m.data() + protocol::kBlockDataOffset, packed);
+    const std::uint32_t crc =
+        protocol::DecodeFiveGroups(m.data() + protocol::kBlockDataOffset + packed);
+    if (protocol::Crc32(data.data(), static_cast<std::uint32_t>(n)) != crc) {
+        return protocol::kRefuse;
+    }
+    const auto region = m_flash.begin() + static_cast<std::ptrdiff_t>(address);
+    const auto regionEnd = region + n;
+    const bool erased = std::all_of(region, regionEnd, [](std::uint8_t b) { return b == 0xFF; });
+    // A block sent again after its answer came late already stands in flash;
+    // taking it again is what lets the updater's retry succeed.
+    const bool alreadyWritten = std::equal(data.begin(), data.end(), region);
+    if (!erased && !alreadyWritten) {
+        return protocol::kRefuse;
+    }
+    std::copy(data.begin(), data.end(), region);
+    return protocol::kAck;
+}
+
+void DeviceModel::Record(const char* direction, midi::ByteView m) {
+    if (m_config.keepTranscript) {
+        m_transcript.push_back(direction + ToHex(m));
+    }
+}
+
+}  // namespace corvane::device

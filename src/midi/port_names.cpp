@@ -1,0 +1,62 @@
+#include "midi/port_names.h"
+
+#include <charconv>
+#include <map>
+
+namespace corvane::midi {
+
+namespace {
+
+// Parses a whole string of decimal digits; nullopt for anything else.
+std::optional<int> ParseNumber(std::string_view digits) {
+    int value = 0;
+    const char* end = digits.data() + digits.size();
+    auto [ptr, ec] = std::from_chars(digits.data(), end, value);
+    if (digits.empty() || ec != std::errc() || ptr != end || digits.front() == '-' ||
+        digits.front() == '+') {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<AlsaPortAddress> ParseAlsaPortName(std::string_view rtmidiName) {
+    const auto space = rtmidiName.rfind(' ');
+    if (space == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view numbers = rtmidiName.substr(space + 1);
+    const auto colon = numbers.find(':');
+    if (colon == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto client = ParseNumber(numbers.substr(0, colon));
+    const auto port = ParseNumber(numbers.substr(colon + 1));
+    if (!client || !port) {
+        return std::nullopt;
+    }
+    return AlsaPortAddress{std::string(rtmidiName.substr(0, space)), *client, *port};
+}
+
+std::string AlsaClientNameFromText(std::string_view text) {
+    return std::string(text.substr(0, text.find(':')));
+}
+
+std::string JackPortShortName(std::string_view fullName) {
+    const auto colon = fullName.find(':');
+    return std::string(colon == std::string_view::npos ? fullName : fullName.substr(colon + 1));
+}
+
+std::vector<std::string> NumberDuplicates(std::vector<std::string> names) {
+    std::map<std::string, int> seen;
+    for (auto& name : names) {
+        const int count = ++seen[name];
+        if (count > 1) {
+            name += " (" + std::to_string(count) + ")";
+        }
+    }
+    return names;
+}
+
+}  // namespace corvane::midi

@@ -1,0 +1,35 @@
+#pragma once
+// Turns the names a MIDI system reports into the names the updater shows and
+// matches: the name of the device itself, with identical names told apart.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::midi {
+
+// An ALSA sequencer port as RtMidi names it: "Client Name:Port Name 20:0".
+struct AlsaPortAddress {
+    std::string text;  // "Client Name:Port Name", without the numbers
+    int client = 0;
+    int port = 0;
+};
+
+// Splits off the trailing " client:port" numbers; nullopt when they are missing.
+std::optional<AlsaPortAddress> ParseAlsaPortName(std::string_view rtmidiName);
+
+// The part before the first colon of "Client Name:Port Name" (all of it when
+// there is no colon). Used when the sequencer cannot be asked for the client's
+// own name, for example because the port has just gone away.
+std::string AlsaClientNameFromText(std::string_view text);
+
+// A JACK port's own name: what follows the first colon of "client:port" (JACK
+// client names hold no colon, port names may).
+std::string JackPortShortName(std::string_view fullName);
+
+// Keeps the first of identical names as it is and appends " (2)", " (3)"...
+// to the later ones, in list order.
+std::vector<std::string> NumberDuplicates(std::vector<std::string> names);
+
+}  // namespace corvane::midi

@@ -1,0 +1,117 @@
+#include "midi/midi_out.h"
+
+#include <gtest/gtest.h>
+
+#include "midi/loopback_backend.h"
+
+namespace corvane::midi {
+namespace {
+
+const Bytes kMessage{0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7};
+
+MidiHeader HeaderFor(const Bytes& message, std::uint32_t flags = 0) {
+    MidiHeader header;
+    header.data = message.data();
+    header.bufferLength = static_cast<std::uint32_t>(message.size());
+    header.flags = flags;
+    return header;
+}
+
+class MidiOutTest : public ::testing::Test {
+protected:
+    LoopbackBackend backend;
+    LoopbackBackend::PortId first = backend.AddOutput("First");
+    LoopbackBackend::PortId second = backend.AddOutput("Second");
+    CDxMidiOut out{backend};
+};
+
+TEST_F(MidiOutTest, OpenOnTheOpenIndexKeepsTheDeviceWithoutReopening) {
+    ASSERT_EQ(out.Open(0), 1);
+    // A reopen would now be refused.
+    backend.RefuseOpen(first, true);
+    EXPECT_EQ(out.Open(0), 1);
+    EXPECT_TRUE(backend.IsOpen(first));
+}
+
+TEST_F(MidiOutTest, OpenOnAnotherIndexClosesTheCurrentDeviceFirst) {
+    ASSERT_EQ(out.Open(0), 1);
+    EXPECT_EQ(out.Open(1), 1);
+    EXPECT_FALSE(backend.IsOpen(first));
+    EXPECT_TRUE(backend.IsOpen(second));
+
+    backend.RefuseOpen(first, true);
+    EXPECT_EQ(out.Open(0), 0);
+    EXPECT_FALSE(backend.IsOpen(first));
+    EXPECT_FALSE(backend.IsOpen(second));
+    EXPECT_EQ(out.Close(), 0);
+}
+
+TEST_F(MidiOutTest, OpenFailsOnMissingOrNegativeIndex) {
+    EXPECT_EQ(out.Open(2), 0);
+    EXPECT_EQ(out.Open(-1), 0);
+    EXPECT_EQ(out.Close(), 0);
+}
+
+TEST_F(MidiOutTest, CloseReportsWhetherAPortWasOpen) {
+    EXPECT_EQ(out.Close(), 0);
+    ASSERT_EQ(out.Open(1), 1);
+    EXPECT_EQ(out.Close(), 1);
+    EXPECT_FALSE(backend.IsOpen(second));
+    EXPECT_EQ(out.Close(), 0);
+    // Closed, the same index opens the device again.
+    EXPECT_EQ(out.Open(1), 1);
+    EXPECT_TRUE(backend.IsOpen(second));
+}
+
+TEST_F(MidiOutTest, SendOnClosedPortFailsAndLeavesTheHeaderAlone) {
+    MidiHeader header = HeaderFor(kMessage, 0x80);
+    EXPECT_EQ(out.SendLongMessage(header), 0);
+    EXPECT_EQ(header.flags, 0x80u);
+    EXPECT_TRUE(backend.Sent(first).empty());
+}
+
+TEST_F(MidiOutTest, SendDeliversTheWholeMessageAndMarksTheHeaderDone) {
+    ASSERT_EQ(out.Open(0), 1);
+    MidiHeader header = HeaderFor(kMessage);
+    EXPECT_EQ(out.SendLongMessage(header), 1);
+    EXPECT_EQ(header.flags & kHeaderDone, kHeaderDone);
+    EXPECT_EQ(backend.Sent(first), std::vector<Bytes>{kMessage});
+}
+
+TEST_F(MidiOutTest, RefusedOrVanishedSendFailsWithoutDoneBit) {
+    ASSERT_EQ(out.Open(0), 1);
+    backend.FailSends(first, true);
+    MidiHeader refused = HeaderFor(kMessage);
+    EXPECT_EQ(out.SendLongMessage(refused), 0);
+    EXPECT_EQ(refused.flags, 0u);
+
+    backend.FailSends(first, false);
+    backend.Remove(first);
+    MidiHeader gone = HeaderFor(kMessage);
+    EXPECT_EQ(out.SendLongMessage(gone), 0);
+    EXPECT_EQ(gone.flags, 0u);
+}
+
+TEST_F(MidiOutTest, NullDataIsRefused) {
+    ASSERT_EQ(out.Open(0), 1);
+    MidiHeader header;
+    EXPECT_EQ(out.SendLongMessage(header), 0);
+    EXPECT_TRUE(backend.Sent(first).empty());
+}
+
+TEST(MidiOutNames, ListsDevicesWithLongNamesWhole) {
+    LoopbackBackend backend;
+    const std::string longName(40, 'x');
+    backend.AddOutput("Short");
+    backend.AddInput("An input is not listed");
+    backend.AddOutput(longName);
+    CDxMidiOut out(backend);
+    EXPECT_EQ(out.GetDeviceCount(), 2);
+    EXPECT_EQ(out.GetDeviceName(0), "Short");
+    EXPECT_EQ(out.GetDeviceName(1), longName);
+    EXPECT_EQ(out.GetDeviceName(2), "");
+    EXPECT_EQ(out.GetDeviceName(-1), "");
+}
+
+}  // namespace
+}  // namespace corvane::midi

@@ -1,0 +1,54 @@
+#include "midi/port_names.h"
+
+#include <gtest/gtest.h>
+
+namespace corvane::midi {
+namespace {
+
+TEST(AlsaPortName, SplitsOffClientAndPortNumbers) {
+    const auto address = ParseAlsaPortName("USB Audio Device:USB Audio Device MIDI 1 20:0");
+    ASSERT_TRUE(address.has_value());
+    EXPECT_EQ(address->text, "USB Audio Device:USB Audio Device MIDI 1");
+    EXPECT_EQ(address->client, 20);
+    EXPECT_EQ(address->port, 0);
+    EXPECT_EQ(AlsaClientNameFromText(address->text), "USB Audio Device");
+}
+
+TEST(AlsaPortName, RejectsNamesWithoutTrailingNumbers) {
+    EXPECT_FALSE(ParseAlsaPortName("").has_value());
+    EXPECT_FALSE(ParseAlsaPortName("Client:Port").has_value());
+    EXPECT_FALSE(ParseAlsaPortName("Client:Port 20").has_value());
+    EXPECT_FALSE(ParseAlsaPortName("Client:Port 20:").has_value());
+    EXPECT_FALSE(ParseAlsaPortName("Client:Port :0").has_value());
+    EXPECT_FALSE(ParseAlsaPortName("Client:Port 2a:0").has_value());
+    EXPECT_FALSE(ParseAlsaPortName("Client:Port -1:0").has_value());
+    EXPECT_FALSE(ParseAlsaPortName("Client:Port 99999999999:0").has_value());
+}
+
+TEST(AlsaPortName, ClientNameFromTextWithoutColonIsWhole) {
+    EXPECT_EQ(AlsaClientNameFromText("Lonely"), "Lonely");
+    EXPECT_EQ(AlsaClientNameFromText(""), "");
+}
+
+TEST(JackPortName, IsTheTextAfterTheFirstColon) {
+    EXPECT_EQ(JackPortShortName("system:midi_capture_1"), "midi_capture_1");
+    EXPECT_EQ(JackPortShortName("a2j:Device [20] (capture): Device MIDI 1"),
+              "Device [20] (capture): Device MIDI 1");
+    EXPECT_EQ(JackPortShortName("noclient"), "noclient");
+}
+
+TEST(NumberDuplicates, FirstKeepsItsNameLaterOnesAreNumberedInOrder) {
+    const std::vector<std::string> names{"USB Audio Device", "Other", "USB Audio Device",
+                                         "USB Audio Device", "Other"};
+    EXPECT_EQ(NumberDuplicates(names),
+              (std::vector<std::string>{"USB Audio Device", "Other", "USB Audio Device (2)",
+                                        "USB Audio Device (3)", "Other (2)"}));
+}
+
+TEST(NumberDuplicates, DistinctNamesAndEmptyListStayAsTheyAre) {
+    EXPECT_EQ(NumberDuplicates({"A", "B", "a"}), (std::vector<std::string>{"A", "B", "a"}));
+    EXPECT_TRUE(NumberDuplicates({}).empty());
+}
+
+}  // namespace
+}  // namespace corvane::midi

@@ -1,0 +1,69 @@
+#include "midi/port_watcher.h"
+
+#include <gtest/gtest.h>
+
+#include "midi/auto_reset_event.h"
+#include "midi/loopback_backend.h"
+
+namespace corvane::midi {
+namespace {
+
+using namespace std::chrono_literals;
+
+class PortWatcherTest : public ::testing::Test {
+protected:
+    LoopbackBackend backend;
+    AutoResetEvent changed;
+    std::atomic<int> calls{0};
+    PortWatcher watcher{backend,
+                        [this] {
+                            ++calls;
+                            changed.Set();
+                        },
+                        2ms};
+};
+
+TEST_F(PortWatcherTest, QuietWhileNothingChanges) {
+    backend.AddInput("Present before Start");
+    watcher.Start();
+    EXPECT_EQ(changed.Wait(30ms), WaitResult::kTimedOut);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(PortWatcherTest, ReportsArrivalAndRemovalOnEitherList) {
+    watcher.Start();
+    backend.AddOutput("Device");
+    ASSERT_EQ(changed.Wait(2000ms), WaitResult::kSignalled);
+    const auto in = backend.AddInput("Device");
+    ASSERT_EQ(changed.Wait(2000ms), WaitResult::kSignalled);
+    backend.Remove(in);
+    ASSERT_EQ(changed.Wait(2000ms), WaitResult::kSignalled);
+    // One call per change, not one per look.
+    EXPECT_EQ(changed.Wait(20ms), WaitResult::kTimedOut);
+    EXPECT_EQ(calls, 3);
+}
+
+TEST_F(PortWatcherTest, RenamedPortCountsAsAChange) {
+    const auto port = backend.AddInput("Old");
+    watcher.Start();
+    backend.Remove(port);
+    backend.AddInput("New");
+    EXPECT_EQ(changed.Wait(2000ms), WaitResult::kSignalled);
+}
+
+TEST_F(PortWatcherTest, NothingIsReportedAfterStop) {
+    watcher.Start();
+    watcher.Stop();
+    backend.AddInput("Late");
+    EXPECT_EQ(changed.Wait(20ms), WaitResult::kTimedOut);
+    EXPECT_EQ(calls, 0);
+
+    // A restart compares with a fresh look.
+    watcher.Start();
+    EXPECT_EQ(changed.Wait(20ms), WaitResult::kTimedOut);
+    backend.AddOutput("Later");
+    EXPECT_EQ(changed.Wait(2000ms), WaitResult::kSignalled);
+}
+
+}  // namespace
+}  // namespace corvane::midi

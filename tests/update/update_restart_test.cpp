@@ -1,0 +1,118 @@
+// A device that must restart into its update mode: the window asks the user
+// to replug it, waits for its ports to come back, and carries on by itself.
+
+#include <gtest/gtest.h>
+
+#include "midi/port_watcher.h"
+#include "support/update_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using app::Control;
+using device::RequestKind;
+
+class UpdateRestartTest : public UpdateFixture {
+protected:
+    // Runs until the device has asked for the restart and the window waits.
+    void RunUntilWaitingForTheDevice(std::chrono::milliseconds away) {
+        device::DeviceConfig config;
+        config.prepareStatus = device::kPrepareRestart;
+        config.restartDelay = away;
+        StartDevice(config);
+        OpenDialog(FastTiming(), ImageOf(SmallImage()));
+        Execute();
+        ASSERT_TRUE(DialogHarness::WaitFor([&] { return Dialog().RestartPending(); }));
+        ASSERT_TRUE(m_harness.WaitIdle());
+    }
+    void DeviceChanged() {
+        m_harness.Ui([&] { Dialog().OnDeviceChange(); });
+    }
+};
+
+TEST_F(UpdateRestartTest, WaitingStateAsksForTheReplug) {
+    RunUntilWaitingForTheDevice(std::chrono::minutes(10));
+    EXPECT_EQ(View().Text(Control::kStatus), "Ready for firmware update!");
+    EXPECT_EQ(View().Text(Control::kHint), "Please restart the device.");
+    EXPECT_TRUE(View().Shown(Control::kPicRestart));
+    EXPECT_TRUE(View().AllDisabled());
+    EXPECT_FALSE(View().CloseEnabled());
+    EXPECT_FALSE(Dialog().Running());
+    EXPECT_FALSE(Dialog().CanClose());
+    EXPECT_TRUE(View().Boxes().empty());
+}
+
+TEST_F(UpdateRestartTest, ADeviceChangeWhileTheDeviceIsAwayChangesNothing) {
+    RunUntilWaitingForTheDevice(std::chrono::minutes(10));
+    ASSERT_TRUE(m_device->WaitForPresence(false, std::chrono::milliseconds(5000)));
+    DeviceChanged();
+    EXPECT_TRUE(DialogHarness::WaitFor(
+        [&] { return View().List(Control::kMidiIn).empty(); }, std::chrono::milliseconds(5000)));
+    EXPECT_TRUE(Dialog().RestartPending());
+    EXPECT_TRUE(View().AllDisabled());
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kIdentity), 1);
+}
+
+TEST_F(UpdateRestartTest, PortsVanishAndReturnThenTheUpdateCarriesOnByItself) {
+    RunUntilWaitingForTheDevice(std::chrono::milliseconds(300));
+    // The port-list watcher stands in for the system's device notification.
+    midi::PortWatcher watcher(m_backend, [&] {
+        m_harness.Loop().Post([&] { Dialog().OnDeviceChange(); });
+    }, std::chrono::milliseconds(20));
+    watcher.Start();
+    ASSERT_TRUE(DialogHarness::WaitFor([&] {
+        return m_device->Counters().Requests(RequestKind::kIdentity) == 2 &&
+               m_harness.Ui([&] { return Dialog().WorkerIdle() && !Dialog().Running(); });
+    }));
+    watcher.Stop();
+    ExpectCompleted();
+    EXPECT_FALSE(Dialog().RestartPending());
+    EXPECT_TRUE(m_device->InUpdateMode());
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kPrepare), 2);
+}
+
+TEST_F(UpdateRestartTest, SeveralNotificationsStartOneRunAndTheWindowStaysResponsive) {
+    RunUntilWaitingForTheDevice(std::chrono::milliseconds(1));
+    ASSERT_TRUE(m_device->WaitForPresence(true, std::chrono::milliseconds(5000)));
+    for (int i = 0; i < 5; ++i) {
+        DeviceChanged();
+    }
+    ASSERT_TRUE(DialogHarness::WaitFor([&] {
+        return !Dialog().RestartPending() &&
+               m_harness.Ui([&] { return Dialog().WorkerIdle() && !Dialog().Running(); });
+    }));
+    ExpectCompleted();
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kIdentity), 2);
+}
+
+TEST_F(UpdateRestartTest, TheWaitBeforeTheRestartDoesNotFreezeTheWindow) {
+    device::DeviceConfig config;
+    config.prepareStatus = device::kPrepareRestart;
+    config.restartDelay = std::chrono::milliseconds(1);
+    StartDevice(config);
+    update::Timing timing = FastTiming();
+    timing.restartDelay = std::chrono::minutes(10);
+    OpenDialog(timing, ImageOf(SmallImage()));
+    Execute();
+    ASSERT_TRUE(DialogHarness::WaitFor([&] { return Dialog().RestartPending(); }));
+    DeviceChanged();
+    // Were the wait a sleep on the window's thread, this would hang.
+    EXPECT_TRUE(m_harness.Ui([&] { return Dialog().RestartPending(); }));
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kIdentity), 1);
+}
+
+TEST_F(UpdateRestartTest, APortThatWillNotOpenGivesTheControlsBack) {
+    RunUntilWaitingForTheDevice(std::chrono::milliseconds(1));
+    ASSERT_TRUE(m_device->WaitForPresence(true, std::chrono::milliseconds(5000)));
+    m_backend.RefuseOpen(m_backend.OutputId(0), true);
+    DeviceChanged();
+    ASSERT_TRUE(DialogHarness::WaitFor([&] { return !View().Boxes().empty(); }));
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Can't open MIDI Out device."});
+    ASSERT_TRUE(DialogHarness::WaitFor([&] { return View().AllEnabled(); }));
+    EXPECT_TRUE(View().CloseEnabled());
+    EXPECT_FALSE(Dialog().RestartPending());
+    EXPECT_TRUE(Dialog().CanClose());
+}
+
+}  // namespace
+}  // namespace corvane::testing

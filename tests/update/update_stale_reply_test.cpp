@@ -1,0 +1,81 @@
+// Replies that come too late for their request, and a device whose version
+// stays unknown.
+
+#include <gtest/gtest.h>
+
+#include "support/update_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using device::Fault;
+using device::RequestKind;
+
+class UpdateStaleReplyTest : public UpdateFixture {};
+
+// The last MAIN block's answer comes after its wait timed out but before the
+// block is sent again; the device then refuses INFO's block for good. Were
+// the late answer left standing, it would be taken for the repeat's answer,
+// every later answer would land one request late, and INFO's refusal would
+// be taken for the closing request's answer: "completed" with INFO unwritten.
+TEST_F(UpdateStaleReplyTest, ALateReplyIsNotCreditedToTheNextRequest) {
+    update::Timing timing = FastTiming();
+    timing.blockWait = std::chrono::milliseconds(30);
+    timing.retryPause = std::chrono::milliseconds(100);
+    device::DeviceConfig config;
+    const int lastMainBlock = 3;  // SmallImage(2): two whole blocks and a tail
+    config.faults.push_back(
+        Fault::Delay(RequestKind::kBlockWrite, lastMainBlock, std::chrono::milliseconds(80)));
+    config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, lastMainBlock + 2).Times(100));
+    RunUpdate(config, timing, ImageOf(SmallImage(2)));
+    ExpectFailedWith("Transfer error occurred.");
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kClosing), 0);
+}
+
+TEST_F(UpdateStaleReplyTest, AnswersThatComeLateAreRetriedAndTheUpdateCompletes) {
+    update::Timing timing = FastTiming();
+    timing.blockWait = std::chrono::milliseconds(30);
+    device::DeviceConfig config;
+    config.faults.push_back(
+        Fault::Delay(RequestKind::kBlockWrite, 1, std::chrono::milliseconds(45)).Times(3));
+    RunUpdate(config, timing, ImageOf(SmallImage(2)));
+    ExpectCompleted();
+}
+
+// A BOOT section whose trailer is all zero bytes, as an undefined version
+// might well read: with the device's version unknown it is written.
+TEST_F(UpdateStaleReplyTest, UnknownDeviceVersionWritesTheBootSection) {
+    image::ContainerLayout layout;
+    layout.sections.push_back({0, std::vector<std::uint8_t>(4096, 0x11), 0x149000, std::nullopt});
+    layout.sections.push_back({1, std::vector<std::uint8_t>(4096, 0x00), 0x10000, std::nullopt});
+    const auto image = image::WriteContainer(layout);
+    ASSERT_TRUE(image.ok()) << image.error;
+
+    device::DeviceConfig config;
+    config.faults.push_back(Fault::Drop(RequestKind::kVersion, 1));
+    RunUpdate(config, FastTiming(), ImageOf(image.bytes));
+    ExpectCompleted();
+    EXPECT_EQ(Dialog().Procedure().StepCount(), 4);
+    EXPECT_EQ(m_device->Flash()[0x10000], 0x00);
+}
+
+TEST_F(UpdateStaleReplyTest, BootSectionMatchingTheDeviceVersionIsLeftAlone) {
+    image::ContainerLayout layout;
+    layout.sections.push_back({0, std::vector<std::uint8_t>(4096, 0x11), 0x149000, std::nullopt});
+    std::vector<std::uint8_t> boot(4096, 0x22);
+    const std::array<std::uint8_t, 4> version{0x01, 0x02, 0x03, 0x04};
+    std::copy(version.begin(), version.end(), boot.end() - 4);
+    layout.sections.push_back({1, boot, 0x10000, std::nullopt});
+    const auto image = image::WriteContainer(layout);
+    ASSERT_TRUE(image.ok()) << image.error;
+
+    device::DeviceConfig config;
+    config.version = version;
+    RunUpdate(config, FastTiming(), ImageOf(image.bytes));
+    ExpectCompleted();
+    EXPECT_EQ(Dialog().Procedure().StepCount(), 2);
+    EXPECT_NE(m_device->Flash()[0x10000], 0x22);
+}
+
+}  // namespace
+}  // namespace corvane::testing
