@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPalette>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -36,6 +37,10 @@ QLineEdit* MakeLine(QWidget* parent) {
     auto* line = new QLineEdit(parent);
     line->setReadOnly(true);
     line->setFrame(false);
+    // Read-only edits show the dialog's face, not an entry field's white.
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    line->setPalette(palette);
     return line;
 }
 
