@@ -22,6 +22,10 @@ namespace {
 
 constexpr const char* kClientName = "Corvane Updater";
 
+// RtMidi drops a longer message on JACK without reporting it (its ring buffer
+// holds 16 KiB with the length); Send refuses such a message instead.
+constexpr std::size_t kJackMaxMessage = 16379;
+
 // RtMidi reports here instead of printing to stderr or throwing: an operation
 // failed when anything was reported while it ran. Atomic because RtMidi's own
 // input thread may report too.
@@ -124,7 +128,8 @@ std::unique_ptr<RtMidiIn> MakeInput(RtMidi::Api api, const std::string& clientNa
 
 // Blocks until RtMidi has taken the whole message.
 bool SendThrough(RtMidiOut& port, ErrorSink& sink, ByteView message) {
-    if (message.empty()) {
+    if (message.empty() ||
+        (port.getCurrentApi() == RtMidi::UNIX_JACK && message.size() > kJackMaxMessage)) {
         return false;
     }
     sink.reported = false;

@@ -56,12 +56,6 @@ TEST_F(DeviceFaultsTest, RefusesSeveralRequestsInARow) {
     EXPECT_EQ(EraseAnswers(device, requests, 8), (std::vector<int>{1, 1, 1, 1, 1, 1, 0, 0}));
 }
 
-TEST_F(DeviceFaultsTest, RefusesAnyKindIncludingTheIdentityRequest) {
-    DeviceModel device(WithFaults({Fault::Refuse(RequestKind::kIdentity, 1)}));
-    EXPECT_EQ(device.Handle(requests.Identity()).messages.back().message, Result(0x01));
-    EXPECT_EQ(device.Handle(requests.Identity()).messages.back().message.size(), 15u);
-}
-
 TEST_F(DeviceFaultsTest, DroppedAnswerStillCarriesTheRequestOut) {
     DeviceModel device(WithFaults({Fault::Drop(RequestKind::kBlockWrite, 1)}));
     device.Handle(requests.Erase(0, 16));

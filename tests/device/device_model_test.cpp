@@ -271,19 +271,6 @@ TEST_F(DeviceModelTest, RandomBytesGetFramedAnswersOrNone) {
     }
 }
 
-TEST_F(DeviceModelTest, CountsRequestsByKind) {
-    DeviceModel device({});
-    device.Handle(requests.Identity());
-    device.Handle(requests.Identity());
-    device.Handle(requests.Erase(0, 16));
-    device.Handle(requests.Write(0, Pattern(16, 9)));
-    const DeviceCounters& c = device.Counters();
-    EXPECT_EQ(c.Requests(RequestKind::kIdentity), 2);
-    EXPECT_EQ(c.Requests(RequestKind::kErase), 1);
-    EXPECT_EQ(c.Requests(RequestKind::kBlockWrite), 1);
-    EXPECT_EQ(c.Requests(RequestKind::kClosing), 0);
-}
-
 TEST_F(DeviceModelTest, TranscriptListsWhatCameInAndWentOut) {
     DeviceModel device({});
     device.Handle(requests.Identity());

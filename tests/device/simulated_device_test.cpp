@@ -101,24 +101,13 @@ TEST(SimulatedDeviceTest, RestartsIntoUpdateModeAndThenAnswersReady) {
 
 TEST(SimulatedDeviceTest, StopsWithAnswersStillPending) {
     DeviceConfig config;
-    config.faults = {Fault::Delay(RequestKind::kIdentity, 1, std::chrono::hours(1)),
-                     Fault::Vanish(RequestKind::kOpening, 1, kForever)};
+    config.faults = {Fault::Delay(RequestKind::kIdentity, 1, std::chrono::hours(1))};
     LoopbackHarness h(config);
     ASSERT_TRUE(h.OpenPorts());
     h.messenger.SendIdentityRequest();
     ASSERT_TRUE(h.device->WaitForRequests(RequestKind::kIdentity, 1, kWait));
     h.device.reset();
     EXPECT_THAT(h.backend.InputPortNames(), Not(Contains(h.portName)));
-}
-
-TEST(SimulatedDeviceTest, GoneForGoodStaysGone) {
-    DeviceConfig config;
-    config.faults = {Fault::Vanish(RequestKind::kOpening, 1, kForever)};
-    LoopbackHarness h(config);
-    ASSERT_TRUE(h.OpenPorts());
-    h.messenger.SendOpeningRequest();
-    ASSERT_TRUE(h.device->WaitForPresence(false, kWait));
-    EXPECT_FALSE(h.device->WaitForPresence(true, Millis(50)));
 }
 
 }  // namespace

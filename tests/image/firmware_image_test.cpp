@@ -256,7 +256,7 @@ TEST_F(ImageParse, BytesPastTheImageCountAsZero) {
     Set32(image, header + kCheckedLengthOffset, 1100);
     EXPECT_EQ(Parse(image), 0);
     // Truncating the image zeroes the tail that was summed.
-    image.resize(image.size() - 1);
+    image.pop_back();
     EXPECT_EQ(Diagnose(image).fault, ImageFault::kChecksum);
 }
 

@@ -104,7 +104,7 @@ TEST_F(UpdateOutcomeTest, UpdateTypeTheDeviceDoesNotPermit) {
 
 TEST_F(UpdateOutcomeTest, DamagedImageIsRefusedAfterTheVersionQuery) {
     std::vector<std::uint8_t> image = SmallImage();
-    image[300] ^= 0x01;  // INFO's section header magic
+    image[256 + 4] ^= 0x01;  // INFO's section header magic
     RunUpdate({}, FastTiming(), ImageOf(image));
     ExpectFailedWith("Illegal device connected.");
     EXPECT_EQ(m_device->Counters().Requests(RequestKind::kVersion), 1);
