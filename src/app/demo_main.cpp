@@ -10,6 +10,6 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     corvane::app::CVekUpdatorApp app;
-    return corvane::app::qt::RunUpdater(app,
-                                        [] { return std::make_unique<corvane::device::DemoSystem>(); });
+    return corvane::app::qt::RunUpdater(
+        app, [] { return std::make_unique<corvane::device::DemoSystem>(); });
 }

@@ -17,16 +17,20 @@ DemoSystem::DemoSystem(DeviceConfig config)
 
 DemoSystem::~DemoSystem() = default;
 
-std::vector<std::string> DemoSystem::InputPortNames() { return m_loopback.InputPortNames(); }
+std::vector<std::string> DemoSystem::InputPortNames() {
+    return m_loopback.InputPortNames();
+}
 
-std::vector<std::string> DemoSystem::OutputPortNames() { return m_loopback.OutputPortNames(); }
+std::vector<std::string> DemoSystem::OutputPortNames() {
+    return m_loopback.OutputPortNames();
+}
 
 std::unique_ptr<midi::OutputConnection> DemoSystem::OpenOutput(int index) {
     return m_loopback.OpenOutput(index);
 }
 
 std::unique_ptr<midi::InputConnection> DemoSystem::OpenInput(int index,
-                                                            midi::InputHandler handler) {
+                                                             midi::InputHandler handler) {
     return m_loopback.OpenInput(index, std::move(handler));
 }
 

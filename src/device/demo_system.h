@@ -23,7 +23,8 @@ public:
     std::vector<std::string> InputPortNames() override;
     std::vector<std::string> OutputPortNames() override;
     std::unique_ptr<midi::OutputConnection> OpenOutput(int index) override;
-    std::unique_ptr<midi::InputConnection> OpenInput(int index, midi::InputHandler handler) override;
+    std::unique_ptr<midi::InputConnection> OpenInput(int index,
+                                                     midi::InputHandler handler) override;
 
 private:
     midi::LoopbackBackend m_loopback;
