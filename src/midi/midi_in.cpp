@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "midi/port_names.h"
+
 namespace corvane::midi {
 
 CDxMidiIn::CDxMidiIn(MidiBackend& backend) : m_backend(backend) {}
@@ -49,11 +51,7 @@ int CDxMidiIn::GetDeviceCount() const {
 }
 
 std::string CDxMidiIn::GetDeviceName(int deviceIndex) const {
-    auto names = m_backend.InputPortNames();
-    if (deviceIndex < 0 || static_cast<std::size_t>(deviceIndex) >= names.size()) {
-        return {};
-    }
-    return names[static_cast<std::size_t>(deviceIndex)];
+    return PortNameAt(m_backend.InputPortNames(), deviceIndex);
 }
 
 void CDxMidiIn::OnMidiInMessage(ByteView data) {

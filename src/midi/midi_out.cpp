@@ -1,5 +1,7 @@
 #include "midi/midi_out.h"
 
+#include "midi/port_names.h"
+
 namespace corvane::midi {
 
 CDxMidiOut::CDxMidiOut(MidiBackend& backend) : m_backend(backend) {}
@@ -48,11 +50,7 @@ int CDxMidiOut::GetDeviceCount() const {
 }
 
 std::string CDxMidiOut::GetDeviceName(int deviceIndex) const {
-    auto names = m_backend.OutputPortNames();
-    if (deviceIndex < 0 || static_cast<std::size_t>(deviceIndex) >= names.size()) {
-        return {};
-    }
-    return names[static_cast<std::size_t>(deviceIndex)];
+    return PortNameAt(m_backend.OutputPortNames(), deviceIndex);
 }
 
 }  // namespace corvane::midi

@@ -59,4 +59,11 @@ std::vector<std::string> NumberDuplicates(std::vector<std::string> names) {
     return names;
 }
 
+std::string PortNameAt(const std::vector<std::string>& names, int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= names.size()) {
+        return {};
+    }
+    return names[static_cast<std::size_t>(index)];
+}
+
 }  // namespace corvane::midi

@@ -32,4 +32,8 @@ std::string JackPortShortName(std::string_view fullName);
 // to the later ones, in list order.
 std::vector<std::string> NumberDuplicates(std::vector<std::string> names);
 
+// The name at `index` of a port list; empty when there is no such port (any
+// more: a device may go between counting the ports and naming them).
+std::string PortNameAt(const std::vector<std::string>& names, int index);
+
 }  // namespace corvane::midi

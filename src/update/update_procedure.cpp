@@ -56,6 +56,11 @@ UpdateProcedure::Outcome UpdateProcedure::Request(Send send, Millis timeout) {
     return result == midi::WaitResult::kSignalled ? Outcome::kReply : Outcome::kTimedOut;
 }
 
+void UpdateProcedure::Fail(StringId text) {
+    m_host.ErrorBox(text);
+    m_host.RestoreControls();
+}
+
 bool UpdateProcedure::LoadImage(std::size_t& size) {
     if (m_imageBuffer.size() != image::kImageBufferSize) {
         m_imageBuffer.assign(image::kImageBufferSize, 0);
@@ -77,8 +82,7 @@ void UpdateProcedure::Run() {
     }
     m_replies.Event().Reset();
     if (m_messenger.SendIdentityRequest() != 0) {
-        m_host.ErrorBox(IDS_CANT_OPEN_MIDI_OUT);
-        m_host.RestoreControls();
+        Fail(IDS_CANT_OPEN_MIDI_OUT);
         return;
     }
     ++m_requestsSent;
@@ -87,13 +91,11 @@ void UpdateProcedure::Run() {
         return;
     }
     if (identityWait == midi::WaitResult::kTimedOut) {
-        m_host.ErrorBox(IDS_TIMEOUT_1);
-        m_host.RestoreControls();
+        Fail(IDS_TIMEOUT_1);
         return;
     }
     if (m_replies.Status() != protocol::kStatusOk) {
-        m_host.ErrorBox(IDS_ILLEGAL_DEVICE);
-        m_host.RestoreControls();
+        Fail(IDS_ILLEGAL_DEVICE);
         return;
     }
     const protocol::Identity identity = m_replies.DeviceIdentity();
@@ -102,8 +104,7 @@ void UpdateProcedure::Run() {
     // 4-5: only the known devices.
     if (std::find(kAcceptedIdentities.begin(), kAcceptedIdentities.end(), identity) ==
         kAcceptedIdentities.end()) {
-        m_host.ErrorBox(IDS_ILLEGAL_DEVICE);
-        m_host.RestoreControls();
+        Fail(IDS_ILLEGAL_DEVICE);
         return;
     }
     m_messenger.SetIdentityReplyIdentity(identity);
@@ -113,13 +114,11 @@ void UpdateProcedure::Run() {
         case Outcome::kAbandoned:
             return;
         case Outcome::kTimedOut:
-            m_host.ErrorBox(IDS_TIMEOUT_1);
-            m_host.RestoreControls();
+            Fail(IDS_TIMEOUT_1);
             return;
         case Outcome::kReply:
             if (m_replies.Status() != protocol::kStatusOk) {
-                m_host.ErrorBox(IDS_TRANSFER_ERROR);
-                m_host.RestoreControls();
+                Fail(IDS_TRANSFER_ERROR);
                 return;
             }
             break;
@@ -135,8 +134,7 @@ void UpdateProcedure::Run() {
     }
     image::CFirmwareImage firmware;
     if (firmware.Parse(m_imageBuffer.data(), imageSize, image::MakeImageCheck(version)) != 0) {
-        m_host.ErrorBox(IDS_ILLEGAL_DEVICE);
-        m_host.RestoreControls();
+        Fail(IDS_ILLEGAL_DEVICE);
         return;
     }
 
@@ -148,8 +146,7 @@ void UpdateProcedure::Run() {
         return;
     }
     if (permitted != 0) {
-        m_host.ErrorBox(IDS_CANNOT_UPDATE_VERSION);
-        m_host.RestoreControls();
+        Fail(IDS_CANNOT_UPDATE_VERSION);
         return;
     }
 
@@ -165,8 +162,7 @@ void UpdateProcedure::Run() {
         return;
     }
     if (prepared == Outcome::kTimedOut) {
-        m_host.ErrorBox(IDS_TIMEOUT_1);
-        m_host.RestoreControls();
+        Fail(IDS_TIMEOUT_1);
         return;
     }
     switch (m_replies.Status()) {
@@ -185,12 +181,10 @@ void UpdateProcedure::Run() {
             m_host.SetRestartPending();
             return;
         case protocol::kStatusLowBattery:
-            m_host.ErrorBox(IDS_LOW_BATTERY);
-            m_host.RestoreControls();
+            Fail(IDS_LOW_BATTERY);
             return;
         default:
-            m_host.ErrorBox(IDS_TRANSFER_ERROR);
-            m_host.RestoreControls();
+            Fail(IDS_TRANSFER_ERROR);
             return;
     }
 
@@ -209,8 +203,7 @@ void UpdateProcedure::Run() {
         case Outcome::kAbandoned:
             return;
         case Outcome::kTimedOut:
-            m_host.ErrorBox(IDS_TRANSFER_ERROR);
-            m_host.RestoreControls();
+            Fail(IDS_TRANSFER_ERROR);
             return;
         case Outcome::kReply:
             break;
@@ -311,8 +304,7 @@ int UpdateProcedure::EraseRegion(std::uint32_t address, std::uint32_t size) {
             return -1;
         }
         if (outcome == Outcome::kTimedOut) {
-            m_host.ErrorBox(IDS_TIMEOUT_3);
-            m_host.RestoreControls();
+            Fail(IDS_TIMEOUT_3);
             return -1;
         }
         if (m_replies.Status() == protocol::kStatusOk) {
@@ -320,8 +312,7 @@ int UpdateProcedure::EraseRegion(std::uint32_t address, std::uint32_t size) {
             return 0;
         }
         if (retries++ >= kEraseRetries) {
-            m_host.ErrorBox(IDS_TRANSFER_ERROR);
-            m_host.RestoreControls();
+            Fail(IDS_TRANSFER_ERROR);
             return -1;
         }
         if (!Pause(m_timing.retryPause)) {
@@ -360,8 +351,7 @@ int UpdateProcedure::WriteRegion(std::uint32_t address, int length, const std::u
             break;
         }
         if (retries++ >= kBlockRetries) {
-            m_host.ErrorBox(outcome == Outcome::kTimedOut ? IDS_TIMEOUT_2 : IDS_TRANSFER_ERROR);
-            m_host.RestoreControls();
+            Fail(outcome == Outcome::kTimedOut ? IDS_TIMEOUT_2 : IDS_TRANSFER_ERROR);
             return -1;
         }
         if (!Pause(m_timing.retryPause)) {

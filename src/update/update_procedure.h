@@ -66,6 +66,8 @@ private:
     template <typename Send>
     Outcome Request(Send send, Millis timeout);
     bool Pause(Millis duration);  // false when abandoned meanwhile
+    // Ends the run with an error box and gives the controls back.
+    void Fail(StringId text);
     bool Abandoned() const { return m_abandoned; }
     bool LoadImage(std::size_t& size);
 
