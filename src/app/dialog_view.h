@@ -40,7 +40,7 @@ public:
     virtual void ResetList(Control list) = 0;
     virtual void AddListEntry(Control list, const std::string& text) = 0;
     virtual void SetListSelection(Control list, int index) = 0;  // -1: none
-    virtual int ListSelection(Control list) const = 0;          // -1: none
+    virtual int ListSelection(Control list) const = 0;           // -1: none
 
     // A modal box owned by the window: the text, the caption, a stop icon and
     // an OK button. Returns when the user has closed it.

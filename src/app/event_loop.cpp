@@ -18,7 +18,9 @@ void EventLoop::PostDelayed(std::chrono::milliseconds delay, Task task) {
     m_wake.notify_one();
 }
 
-bool EventLoop::IsUiThread() const { return m_uiThread.load() == std::this_thread::get_id(); }
+bool EventLoop::IsUiThread() const {
+    return m_uiThread.load() == std::this_thread::get_id();
+}
 
 void EventLoop::Run() {
     m_uiThread = std::this_thread::get_id();

@@ -13,7 +13,9 @@ struct UiDispatcher::State {
 
 UiDispatcher::UiDispatcher(UiLoop& loop) : m_loop(loop), m_state(std::make_shared<State>()) {}
 
-UiDispatcher::~UiDispatcher() { Close(); }
+UiDispatcher::~UiDispatcher() {
+    Close();
+}
 
 bool UiDispatcher::Invoke(std::function<void()> call) {
     if (m_loop.IsUiThread()) {

@@ -34,7 +34,9 @@ std::string WithInstance(const std::string& base, int instanceNumber) {
 
 }  // namespace
 
-std::string WindowTitle(int instanceNumber) { return WithInstance(kTitle, instanceNumber); }
+std::string WindowTitle(int instanceNumber) {
+    return WithInstance(kTitle, instanceNumber);
+}
 
 std::vector<std::string> WantedPortNames(int instanceNumber) {
     std::vector<std::string> names;
@@ -169,12 +171,11 @@ void CVekUpdatorDlg::OnDeviceChange() {
     // without blocking the window, and let one restart absorb the changes
     // that come meanwhile.
     m_restartScheduled = true;
-    m_loop.PostDelayed(m_options.timing.restartDelay,
-                       [this, alive = std::weak_ptr<void>(m_alive)] {
-                           if (alive.lock()) {
-                               RestartAfterDeviceChange();
-                           }
-                       });
+    m_loop.PostDelayed(m_options.timing.restartDelay, [this, alive = std::weak_ptr<void>(m_alive)] {
+        if (alive.lock()) {
+            RestartAfterDeviceChange();
+        }
+    });
 }
 
 void CVekUpdatorDlg::RestartAfterDeviceChange() {
@@ -207,7 +208,9 @@ void CVekUpdatorDlg::OnDestroy() {
     m_ui.Close();
 }
 
-bool CVekUpdatorDlg::CanClose() const { return !m_running && !m_restartPending; }
+bool CVekUpdatorDlg::CanClose() const {
+    return !m_running && !m_restartPending;
+}
 
 bool CVekUpdatorDlg::WorkerIdle() const {
     std::lock_guard lock(m_workersMutex);
@@ -297,6 +300,8 @@ void CVekUpdatorDlg::SetProgressPos(int position) {
     m_ui.Invoke([this, position] { m_view.SetProgressPos(position); });
 }
 
-void CVekUpdatorDlg::SetRestartPending() { m_restartPending = true; }
+void CVekUpdatorDlg::SetRestartPending() {
+    m_restartPending = true;
+}
 
 }  // namespace corvane::app

@@ -53,9 +53,9 @@ struct CDxMTimer::Runner {
         timespec period{};
         period.tv_sec = static_cast<time_t>(ms / 1000);
         period.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-        const itimerspec spec{period, period};
+        const itimerspec interval{period, period};
         try {
-            if (timerfd_settime(fd, 0, &spec, nullptr) != 0) {
+            if (timerfd_settime(fd, 0, &interval, nullptr) != 0) {
                 throw std::system_error(errno, std::generic_category());
             }
             thread = std::thread([this, id, callback, user] {

@@ -53,7 +53,7 @@ private:
 
     midi::CDxMidiOut& m_midiOut;
 
-    std::mutex m_sendMutex;              // guards m_outgoing, held across the send
+    std::mutex m_sendMutex;  // guards m_outgoing, held across the send
     std::vector<std::uint8_t> m_outgoing;
 
     mutable std::mutex m_identityMutex;  // guards the two identities below

@@ -46,16 +46,15 @@ inline constexpr std::array<std::uint8_t, 15> kIdentityReplyTemplate{
     0xF0, 0x7E, 0x00, 0x06, 0x02, 0x52, 0x00, 0x00, 0x00, 0x00, 0x31, 0x30, 0x30, 0x30, 0xF7};
 inline constexpr int kIdentityOffset = 6;  // identity bytes in both identity replies
 inline constexpr std::array<std::uint8_t, 7> kResultTemplate{0xF0, 0x52, 0x00, 0x00,
-                                                              0x00, 0x00, 0xF7};
+                                                             0x00, 0x00, 0xF7};
 inline constexpr std::array<std::uint8_t, 6> kOpeningTemplate{0xF0, 0x52, 0x00, 0x00, 0x52, 0xF7};
 inline constexpr std::array<std::uint8_t, 7> kVersionQueryTemplate{0xF0, 0x52, 0x00, 0x00,
-                                                                    0x64, 0x44, 0xF7};
+                                                                   0x64, 0x44, 0xF7};
 inline constexpr std::array<std::uint8_t, 8> kUpdatePermissionTemplate{0xF0, 0x52, 0x00, 0x00,
-                                                                        0x12, 0x00, 0x00, 0xF7};
+                                                                       0x12, 0x00, 0x00, 0xF7};
 inline constexpr std::array<std::uint8_t, 6> kPrepareTemplate{0xF0, 0x52, 0x00, 0x00, 0x01, 0xF7};
-inline constexpr std::array<std::uint8_t, 16> kEraseTemplate{0xF0, 0x52, 0x00, 0x00, 0x0A, 0x00,
-                                                             0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                                             0x00, 0x00, 0x00, 0xF7};
+inline constexpr std::array<std::uint8_t, 16> kEraseTemplate{
+    0xF0, 0x52, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7};
 inline constexpr std::array<std::uint8_t, 5> kBlockWriteHeader{0xF0, 0x52, 0x00, 0x00, 0x02};
 inline constexpr std::array<std::uint8_t, 6> kClosingTemplate{0xF0, 0x52, 0x00, 0x00, 0x04, 0xF7};
 
@@ -71,10 +70,14 @@ inline constexpr int kReadBackLengthOffset = 9;
 inline constexpr int kReadBackDataOffset = 11;
 
 // n data bytes pack into n + ceil(n / 7) bytes.
-constexpr int PackedLength(int n) { return n + (n + 6) / 7; }
+constexpr int PackedLength(int n) {
+    return n + (n + 6) / 7;
+}
 // Raw bytes carried by a read-back reply of n data bytes: 8 per whole group
 // plus the short group.
-constexpr int ReadBackPackedLength(int n) { return 8 * (n / 7) + (n % 7 != 0 ? n % 7 + 1 : 0); }
+constexpr int ReadBackPackedLength(int n) {
+    return 8 * (n / 7) + (n % 7 != 0 ? n % 7 + 1 : 0);
+}
 
 int PackSevenBit(std::uint8_t* dst, const std::uint8_t* src, int n);
 int UnpackSevenBit(std::uint8_t* dst, const std::uint8_t* src, int packedLength);

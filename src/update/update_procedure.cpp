@@ -110,7 +110,8 @@ void UpdateProcedure::Run() {
 
     // 6: open the conversation.
     switch (Request([this] { m_messenger.SendOpeningRequest(); }, m_timing.openingWait)) {
-        case Outcome::kAbandoned: return;
+        case Outcome::kAbandoned:
+            return;
         case Outcome::kTimedOut:
             m_host.ErrorBox(IDS_TIMEOUT_1);
             m_host.RestoreControls();
@@ -169,7 +170,8 @@ void UpdateProcedure::Run() {
         return;
     }
     switch (m_replies.Status()) {
-        case protocol::kStatusOk: break;
+        case protocol::kStatusOk:
+            break;
         case protocol::kStatusRestart:
             m_host.SetStatusText(LoadString(IDS_READY_FOR_UPDATE));
             m_host.SetHintText(LoadString(IDS_RESTART_DEVICE));
@@ -204,12 +206,14 @@ void UpdateProcedure::Run() {
 
     // 16-17: close the conversation; any answer counts.
     switch (Request([this] { m_messenger.SendClosingRequest(); }, m_timing.closingWait)) {
-        case Outcome::kAbandoned: return;
+        case Outcome::kAbandoned:
+            return;
         case Outcome::kTimedOut:
             m_host.ErrorBox(IDS_TRANSFER_ERROR);
             m_host.RestoreControls();
             return;
-        case Outcome::kReply: break;
+        case Outcome::kReply:
+            break;
     }
     if (!Pause(m_timing.afterClosing)) {
         return;

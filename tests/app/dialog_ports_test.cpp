@@ -45,8 +45,7 @@ TEST_F(DialogPortsTest, EachCopyTakesThePortsNamedForItsNumber) {
         Open(instance);
         EXPECT_EQ(Selection(Control::kMidiIn), expected) << "copy " << instance;
         EXPECT_EQ(Selection(Control::kMidiOut), expected) << "copy " << instance;
-        EXPECT_EQ(m_harness.Ui([&] { return m_harness.Dialog().FillPortLists(); }),
-                  expected >= 0);
+        EXPECT_EQ(m_harness.Ui([&] { return m_harness.Dialog().FillPortLists(); }), expected >= 0);
         m_harness.Close();
     }
 }

@@ -25,7 +25,9 @@ protected:
     }
     void Receive(const Bytes& m) { ASSERT_TRUE(m_backend.Deliver(m_fromDevice, m)); }
     void Tick() { m_handler.ProcessReplies(); }
-    bool Signalled() { return m_handler.Event().Wait(milliseconds(0)) == midi::WaitResult::kSignalled; }
+    bool Signalled() {
+        return m_handler.Event().Wait(milliseconds(0)) == midi::WaitResult::kSignalled;
+    }
     std::vector<Bytes> Answers() { return m_backend.Sent(m_toDevice); }
 
     midi::LoopbackBackend m_backend;
@@ -105,8 +107,8 @@ TEST_F(ReplyHandlerTest, VersionReplyIsStoredBeforeTheSignal) {
 }
 
 TEST_F(ReplyHandlerTest, IdentityReplyIsTakenWhateverItsManufacturer) {
-    Receive({0xF0, 0x7E, 0x00, 0x06, 0x02, 0x41, 0x6E, 0x00, 0x28, 0x00, 0x01, 0x00, 0x00, 0x00,
-             0xF7});
+    Receive(
+        {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x41, 0x6E, 0x00, 0x28, 0x00, 0x01, 0x00, 0x00, 0x00, 0xF7});
     Tick();
     EXPECT_TRUE(Signalled());
     EXPECT_EQ(m_handler.Status(), kStatusOk);
@@ -211,8 +213,8 @@ TEST_F(ReplyHandlerTest, AbandonSticksWhateverTheDeviceSendsAfterwards) {
     m_handler.Abandon();
     EXPECT_TRUE(Signalled());
     Receive({0xF0, 0x52, 0x00, 0x6E, 0x00, 0x00, 0xF7});
-    Receive({0xF0, 0x7E, 0x00, 0x06, 0x02, 0x52, 0x6E, 0x00, 0x28, 0x00, 0x31, 0x30, 0x30, 0x30,
-             0xF7});
+    Receive(
+        {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x52, 0x6E, 0x00, 0x28, 0x00, 0x31, 0x30, 0x30, 0x30, 0xF7});
     Tick();
     EXPECT_EQ(m_handler.Status(), kStatusAbandon);
 }

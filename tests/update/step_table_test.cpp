@@ -89,7 +89,8 @@ TEST_F(StepTableTest, InfoAlone) {
 TEST_F(StepTableTest, EightSectionsFillTheTableWithoutOverflow) {
     Sections s{};
     for (int slot = 0; slot < 8; ++slot) {
-        s[static_cast<std::size_t>(slot)] = Selected(0x10000u * static_cast<std::uint32_t>(slot + 1));
+        s[static_cast<std::size_t>(slot)] =
+            Selected(0x10000u * static_cast<std::uint32_t>(slot + 1));
     }
     s[8] = Selected(0x900000);  // can never be present; must not add steps beyond the table
     s[8].selected = 0;

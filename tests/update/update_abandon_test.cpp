@@ -11,8 +11,8 @@ namespace {
 using device::Fault;
 using device::RequestKind;
 
-class UpdateAbandonTest : public UpdateFixture, public ::testing::WithParamInterface<RequestKind> {
-};
+class UpdateAbandonTest : public UpdateFixture,
+                          public ::testing::WithParamInterface<RequestKind> {};
 
 TEST_P(UpdateAbandonTest, WindowDestructionEndsTheRunQuietly) {
     // The device keeps silent at the request under test, so the worker waits
@@ -37,7 +37,9 @@ INSTANTIATE_TEST_SUITE_P(EveryWait, UpdateAbandonTest,
                                            RequestKind::kVersion, RequestKind::kPermission,
                                            RequestKind::kPrepare, RequestKind::kErase,
                                            RequestKind::kBlockWrite, RequestKind::kClosing),
-                         [](const auto& info) { return std::to_string(static_cast<int>(info.param)); });
+                         [](const auto& info) {
+                             return std::to_string(static_cast<int>(info.param));
+                         });
 
 TEST_F(UpdateAbandonTest, DestroyingTheDialogDuringAPauseDoesNotWaitItOut) {
     update::Timing timing = FastTiming();
@@ -45,7 +47,8 @@ TEST_F(UpdateAbandonTest, DestroyingTheDialogDuringAPauseDoesNotWaitItOut) {
     StartDevice();
     OpenDialog(timing, ImageOf(SmallImage()));
     Execute();
-    ASSERT_TRUE(m_device->WaitForRequests(RequestKind::kClosing, 1, std::chrono::milliseconds(10000)));
+    ASSERT_TRUE(
+        m_device->WaitForRequests(RequestKind::kClosing, 1, std::chrono::milliseconds(10000)));
     m_harness.Close();  // joins the worker
     EXPECT_TRUE(View().Boxes().empty());
     EXPECT_NE(View().Text(app::Control::kStatus), "Firmware update completed.");

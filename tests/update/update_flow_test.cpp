@@ -24,7 +24,9 @@ std::vector<std::string> Requests(const std::vector<std::string>& transcript) {
     return requests;
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 class UpdateFlowTest : public UpdateFixture {};
 
@@ -35,10 +37,10 @@ TEST_F(UpdateFlowTest, BuiltInImageLandsInFlashInfoErasedFirstAndWrittenLast) {
     const auto image = image::BuiltinImage();
     ASSERT_EQ(image.size(), 926464u);
     const midi::Bytes flash = m_device->Flash();
-    EXPECT_TRUE(std::equal(image.begin() + 512, image.begin() + 512 + 4096,
-                           flash.begin() + 0x149000));
-    EXPECT_TRUE(std::equal(image.begin() + 4864, image.begin() + 4864 + 921600,
-                           flash.begin() + 0x68000));
+    EXPECT_TRUE(
+        std::equal(image.begin() + 512, image.begin() + 512 + 4096, flash.begin() + 0x149000));
+    EXPECT_TRUE(
+        std::equal(image.begin() + 4864, image.begin() + 4864 + 921600, flash.begin() + 0x68000));
     // Flash outside the two regions keeps the old firmware.
     EXPECT_EQ(flash[0x67FFF], device::DeviceModel::OldFirmwareByte(0x67FFF));
     EXPECT_EQ(flash[0x149000 + 4096], device::DeviceModel::OldFirmwareByte(0x149000 + 4096));
@@ -121,15 +123,16 @@ TEST_F(UpdateFlowTest, ExecuteDuringARunSaysInProgress) {
 
 TEST_F(UpdateFlowTest, UnsolicitedDeviceMessagesDuringARunAreAnsweredAndDoNotDerailIt) {
     const std::uint8_t model = 0x6E;
-    const std::vector<midi::Bytes> chatter{
-        device::IdentityRequest(),       device::Notice(model, 0x01), device::Notice(model, 0x03),
-        device::Notice(model, 0x04),     device::Notice(model, 0x05), device::Notice(model, 0x07),
-        device::Garbage(),               device::ShortMessage()};
+    const std::vector<midi::Bytes> chatter{device::IdentityRequest(),   device::Notice(model, 0x01),
+                                           device::Notice(model, 0x03), device::Notice(model, 0x04),
+                                           device::Notice(model, 0x05), device::Notice(model, 0x07),
+                                           device::Garbage(),           device::ShortMessage()};
     device::DeviceConfig config;
     // Before the answer, so that each comes while the worker waits. None of
     // them signals; a read-back reply does, so it comes after the last answer.
     config.faults.push_back(device::Fault::SendBefore(device::RequestKind::kErase, 2, chatter));
-    config.faults.push_back(device::Fault::SendBefore(device::RequestKind::kPermission, 1, chatter));
+    config.faults.push_back(
+        device::Fault::SendBefore(device::RequestKind::kPermission, 1, chatter));
     config.faults.push_back(device::Fault::SendAfter(
         device::RequestKind::kClosing, 1,
         {device::ReadBackReply(model, std::vector<std::uint8_t>{1, 2, 3})}));

@@ -46,8 +46,8 @@ TEST_F(UpdateRestartTest, ADeviceChangeWhileTheDeviceIsAwayChangesNothing) {
     RunUntilWaitingForTheDevice(std::chrono::minutes(10));
     ASSERT_TRUE(m_device->WaitForPresence(false, std::chrono::milliseconds(5000)));
     DeviceChanged();
-    EXPECT_TRUE(DialogHarness::WaitFor(
-        [&] { return View().List(Control::kMidiIn).empty(); }, std::chrono::milliseconds(5000)));
+    EXPECT_TRUE(DialogHarness::WaitFor([&] { return View().List(Control::kMidiIn).empty(); },
+                                       std::chrono::milliseconds(5000)));
     EXPECT_TRUE(Dialog().RestartPending());
     EXPECT_TRUE(View().AllDisabled());
     EXPECT_EQ(m_device->Counters().Requests(RequestKind::kIdentity), 1);
@@ -56,9 +56,9 @@ TEST_F(UpdateRestartTest, ADeviceChangeWhileTheDeviceIsAwayChangesNothing) {
 TEST_F(UpdateRestartTest, PortsVanishAndReturnThenTheUpdateCarriesOnByItself) {
     RunUntilWaitingForTheDevice(std::chrono::milliseconds(300));
     // The port-list watcher stands in for the system's device notification.
-    midi::PortWatcher watcher(m_backend, [&] {
-        m_harness.Loop().Post([&] { Dialog().OnDeviceChange(); });
-    }, std::chrono::milliseconds(20));
+    midi::PortWatcher watcher(
+        m_backend, [&] { m_harness.Loop().Post([&] { Dialog().OnDeviceChange(); }); },
+        std::chrono::milliseconds(20));
     watcher.Start();
     ASSERT_TRUE(DialogHarness::WaitFor([&] {
         return m_device->Counters().Requests(RequestKind::kIdentity) == 2 &&

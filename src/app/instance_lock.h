@@ -1,0 +1,39 @@
+#pragma once
+// A per-user marker held under a name by one running copy of the program: no
+// other process of the same user can take the name while the holder runs, and
+// the name is free again as soon as the holder ends, however it ends.
+
+#include <optional>
+#include <string>
+
+namespace corvane::app {
+
+class InstanceLock {
+public:
+    InstanceLock(InstanceLock&& other) noexcept;
+    InstanceLock& operator=(InstanceLock&& other) noexcept;
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+    ~InstanceLock();
+
+    // Takes the marker `name`; empty when another process holds it or it
+    // cannot be made. On POSIX systems the marker is a locked file in
+    // `directory`; on Windows a named mutex, and `directory` is not used.
+    static std::optional<InstanceLock> Claim(const std::string& directory, const std::string& name);
+
+    // The private per-user directory the markers live in, created when
+    // missing: $XDG_RUNTIME_DIR/corvane, else /tmp/corvane-<uid>. Empty when
+    // no directory owned by the user alone can be had.
+    static std::string UserDirectory();
+
+private:
+#ifdef _WIN32
+    explicit InstanceLock(void* handle) : m_handle(handle) {}
+    void* m_handle = nullptr;
+#else
+    explicit InstanceLock(int fd) : m_fd(fd) {}
+    int m_fd = -1;
+#endif
+};
+
+}  // namespace corvane::app

@@ -1,0 +1,17 @@
+#pragma once
+// The window's pictures, drawn at start-up: the restart picture (159 x 69,
+// 24 bits: "1. OFF", the USB plug pulled out of the device; "2. ON", the plug
+// pushed back in) and the application icon (48, 32 and 16 pixels).
+
+#include <QIcon>
+#include <QImage>
+
+namespace corvane::app::qt {
+
+inline constexpr int kRestartPictureWidth = 159;
+inline constexpr int kRestartPictureHeight = 69;
+
+QImage DrawRestartPicture();
+QIcon DrawApplicationIcon();
+
+}  // namespace corvane::app::qt

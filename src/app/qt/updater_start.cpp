@@ -1,0 +1,44 @@
+#include "app/qt/updater_start.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <utility>
+
+#include "app/qt/dialog_binding.h"
+#include "app/qt/port_list_poller.h"
+
+namespace corvane::app::qt {
+
+std::unique_ptr<UpdaterWindow> MakeUpdaterWindow(midi::MidiBackend& backend,
+                                                 CVekUpdatorDlg::Options options) {
+    auto window =
+        std::make_unique<UpdaterWindow>(DialogBinding::Factory(backend, std::move(options)));
+    // A child of the window: it stops before the window's logic goes.
+    new PortListPoller(
+        backend, [w = window.get()] { w->NotifyDeviceChange(); }, window.get());
+    return window;
+}
+
+void ShowTooManyInstancesBox() {
+    // The program's name, as the caption of boxes that belong to no window.
+    const QString caption = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    QMessageBox box(QMessageBox::Warning, caption, kTooManyInstancesText, QMessageBox::Ok);
+    box.exec();
+}
+
+int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
+               CVekUpdatorDlg::Options options) {
+    if (!app.ClaimInstanceNumber()) {
+        ShowTooManyInstancesBox();
+        return 0;
+    }
+    options.instanceNumber = app.GetInstanceNumber();
+    const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
+    const std::unique_ptr<UpdaterWindow> window = MakeUpdaterWindow(*backend, std::move(options));
+    window->exec();
+    return 0;
+}
+
+}  // namespace corvane::app::qt

@@ -1,0 +1,34 @@
+#pragma once
+// The application object: claims this copy's instance number, 1 to 20, and
+// holds it for the life of the process, so that copies running side by side
+// each get their own title and their own device.
+
+#include <optional>
+#include <string>
+
+#include "app/instance_lock.h"
+
+namespace corvane::app {
+
+// Shown, with no owner window, when every instance number is taken.
+inline constexpr const char* kTooManyInstancesText =
+    "It is forbidden to launch more than 20 instance of this application.";
+
+class CVekUpdatorApp {
+public:
+    // `lockDirectory`: where the per-user markers live (POSIX systems).
+    explicit CVekUpdatorApp(std::string lockDirectory = InstanceLock::UserDirectory());
+
+    // Claims the lowest free number. Each number's marker is named after the
+    // copy's window title. False when no number is free: the copy must end.
+    bool ClaimInstanceNumber();
+    // 0 until a number is claimed.
+    int GetInstanceNumber() const { return m_nInstance; }
+
+private:
+    std::string m_lockDirectory;
+    std::optional<InstanceLock> m_lock;
+    int m_nInstance = 0;
+};
+
+}  // namespace corvane::app
