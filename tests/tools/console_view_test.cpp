@@ -1,0 +1,76 @@
+// What the console front end prints when its output is not a terminal.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tools/console_view.h"
+
+namespace corvane::tools {
+namespace {
+
+using app::Control;
+
+std::string Contents(std::FILE* file) {
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        text.push_back(static_cast<char>(c));
+    }
+    return text;
+}
+
+class ConsoleViewTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        std::fclose(m_out);
+        std::fclose(m_err);
+    }
+    std::FILE* m_out = std::tmpfile();
+    std::FILE* m_err = std::tmpfile();
+};
+
+TEST_F(ConsoleViewTest, PlainOutputIsOneLinePerChange) {
+    {
+        ConsoleView view(m_out, m_err, false);
+        view.SetControlText(Control::kStep, "1/4");
+        view.SetControlText(Control::kStep, "1/4");  // no change, no line
+        view.SetControlText(Control::kStatus, "");   // a cleared line is no news
+        view.SetControlText(Control::kStatus, "Erasing Flash memory.");
+        view.SetProgressRange(0, 1000);
+        for (int pos = 0; pos <= 1000; pos += 50) {
+            view.SetProgressPos(pos);
+        }
+        view.SetControlText(Control::kHint, "Please restart the device.");
+        view.ShowErrorBox("Low Battery", "Error");
+        EXPECT_EQ(view.ErrorBoxes(), 1);
+    }
+    EXPECT_EQ(Contents(m_out),
+              "step: 1/4\n"
+              "status: Erasing Flash memory.\n"
+              "progress: 0%\nprogress: 10%\nprogress: 20%\nprogress: 30%\nprogress: 40%\n"
+              "progress: 50%\nprogress: 60%\nprogress: 70%\nprogress: 80%\nprogress: 90%\n"
+              "progress: 100%\n"
+              "hint: Please restart the device.\n");
+    EXPECT_EQ(Contents(m_err), "Error: Low Battery\n");
+}
+
+TEST_F(ConsoleViewTest, ListsKeepDeviceOrderAndFindTheLastEntryOfAName) {
+    ConsoleView view(m_out, m_err, false);
+    view.ResetList(Control::kMidiIn);
+    for (const char* name : {"A", "B", "A"}) {
+        view.AddListEntry(Control::kMidiIn, name);
+    }
+    EXPECT_EQ(view.FindEntry(Control::kMidiIn, "A"), 2);
+    EXPECT_EQ(view.FindEntry(Control::kMidiIn, "B"), 1);
+    EXPECT_EQ(view.FindEntry(Control::kMidiIn, "a"), -1);
+    EXPECT_EQ(view.ListSelection(Control::kMidiIn), -1);
+    view.SetListSelection(Control::kMidiIn, 3);  // beyond the list: nothing selected
+    EXPECT_EQ(view.ListSelection(Control::kMidiIn), -1);
+    view.SetListSelection(Control::kMidiIn, 1);
+    EXPECT_EQ(view.ListSelection(Control::kMidiIn), 1);
+}
+
+}  // namespace
+}  // namespace corvane::tools

@@ -1,0 +1,187 @@
+#include "tools/console_view.h"
+
+#include <algorithm>
+
+namespace corvane::tools {
+
+using app::Control;
+
+namespace {
+
+constexpr int kBarWidth = 24;
+constexpr int kPlainProgressStep = 10;  // percent between two plain progress lines
+
+const char* PlainLabel(Control control) {
+    switch (control) {
+        case Control::kStep:
+            return "step";
+        case Control::kStatus:
+            return "status";
+        case Control::kHint:
+            return "hint";
+        default:
+            return "text";
+    }
+}
+
+}  // namespace
+
+ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, bool terminal)
+    : m_out(out), m_err(err), m_terminal(terminal) {}
+
+ConsoleView::~ConsoleView() {
+    // The last state of the progress line stays on the screen.
+    if (m_lineDrawn) {
+        std::fputc('\n', m_out);
+        std::fflush(m_out);
+    }
+}
+
+void ConsoleView::SetTitle(const std::string& title) {
+    Print(title);
+}
+
+void ConsoleView::ShowControl(Control control, bool show) {
+    // The restart picture asks for the replug in two panels; say it in words.
+    if (control == Control::kPicRestart && show) {
+        Print("Unplug the device: 1. OFF, pull the USB plug out; 2. ON, plug it back in.");
+    }
+}
+
+void ConsoleView::SetControlText(Control control, const std::string& text) {
+    std::string& shown = m_texts[control];
+    if (shown == text) {
+        return;  // nothing changed on the screen
+    }
+    shown = text;
+    if (control == Control::kHint && m_terminal) {
+        if (text.empty()) {
+            return;
+        }
+        // The hint asks the user to act: it gets a line of its own.
+        Print(text);
+        return;
+    }
+    if (m_terminal) {
+        Redraw();
+    } else if (!text.empty()) {
+        // Clearing a line is no news worth a line of its own.
+        std::fprintf(m_out, "%s: %s\n", PlainLabel(control), text.c_str());
+        std::fflush(m_out);
+    }
+}
+
+void ConsoleView::SetProgressRange(int lower, int upper) {
+    m_lower = lower;
+    m_upper = upper;
+    m_position = lower;
+    m_shownPercent = -1;
+}
+
+void ConsoleView::SetProgressPos(int position) {
+    m_position = position;
+    if (m_terminal) {
+        Redraw();
+        return;
+    }
+    const int step = Percent() / kPlainProgressStep * kPlainProgressStep;
+    if (step != m_shownPercent) {
+        m_shownPercent = step;
+        std::fprintf(m_out, "progress: %d%%\n", step);
+        std::fflush(m_out);
+    }
+}
+
+void ConsoleView::ResetList(Control list) {
+    m_lists[list].clear();
+    m_selection[list] = -1;
+}
+
+void ConsoleView::AddListEntry(Control list, const std::string& text) {
+    m_lists[list].push_back(text);
+}
+
+void ConsoleView::SetListSelection(Control list, int index) {
+    const int count = static_cast<int>(m_lists[list].size());
+    m_selection[list] = index >= 0 && index < count ? index : -1;
+}
+
+int ConsoleView::ListSelection(Control list) const {
+    const auto it = m_selection.find(list);
+    return it == m_selection.end() ? -1 : it->second;
+}
+
+void ConsoleView::ShowErrorBox(const std::string& text, const std::string&) {
+    ++m_errorBoxes;
+    PrintError("Error: " + text);
+}
+
+const std::vector<std::string>& ConsoleView::List(Control list) const {
+    static const std::vector<std::string> kEmpty;
+    const auto it = m_lists.find(list);
+    return it == m_lists.end() ? kEmpty : it->second;
+}
+
+int ConsoleView::FindEntry(Control list, const std::string& name) const {
+    const auto& entries = List(list);
+    const auto it = std::find(entries.rbegin(), entries.rend(), name);
+    return it == entries.rend() ? -1 : static_cast<int>(entries.rend() - it) - 1;
+}
+
+const std::string& ConsoleView::Text(Control control) const {
+    static const std::string kEmpty;
+    const auto it = m_texts.find(control);
+    return it == m_texts.end() ? kEmpty : it->second;
+}
+
+void ConsoleView::Print(const std::string& line) {
+    ClearLine();
+    std::fprintf(m_out, "%s\n", line.c_str());
+    std::fflush(m_out);
+    if (m_terminal) {
+        Redraw();
+    }
+}
+
+void ConsoleView::PrintError(const std::string& line) {
+    ClearLine();
+    std::fflush(m_out);
+    std::fprintf(m_err, "%s\n", line.c_str());
+    std::fflush(m_err);
+}
+
+int ConsoleView::Percent() const {
+    const long long span = static_cast<long long>(m_upper) - m_lower;
+    if (span <= 0) {
+        return 0;
+    }
+    const long long done =
+        std::clamp<long long>(m_position - static_cast<long long>(m_lower), 0, span);
+    return static_cast<int>(done * 100 / span);
+}
+
+void ConsoleView::Redraw() {
+    const std::string& step = Text(Control::kStep);
+    const std::string& status = Text(Control::kStatus);
+    if (step.empty() && status.empty()) {
+        return;  // nothing has happened yet
+    }
+    const int percent = Percent();
+    const int filled = percent * kBarWidth / 100;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
+    // \r and "erase line" keep the line in place as it changes.
+    std::fprintf(m_out, "\r\033[K%-5s %-40s [%s] %3d%%", step.c_str(), status.c_str(), bar.c_str(),
+                 percent);
+    std::fflush(m_out);
+    m_lineDrawn = true;
+}
+
+void ConsoleView::ClearLine() {
+    if (m_lineDrawn) {
+        std::fprintf(m_out, "\r\033[K");
+        m_lineDrawn = false;
+    }
+}
+
+}  // namespace corvane::tools

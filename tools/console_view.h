@@ -1,0 +1,65 @@
+#pragma once
+// The updater's window on a console. On a terminal the step indicator, the
+// status line and a progress bar share one line that is redrawn in place; when
+// the output is a file or a pipe every change is one plain line. Error boxes go
+// to the error stream as "Error: <text>" and close at once, as if OK had been
+// pressed. Every call comes on the user-interface thread.
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/dialog_view.h"
+
+namespace corvane::tools {
+
+class ConsoleView final : public app::DialogView {
+public:
+    ConsoleView(std::FILE* out, std::FILE* err, bool terminal);
+    ~ConsoleView() override;
+
+    void SetTitle(const std::string& title) override;
+    void EnableControl(app::Control, bool) override {}
+    void ShowControl(app::Control control, bool show) override;
+    void SetControlText(app::Control control, const std::string& text) override;
+    void SetProgressRange(int lower, int upper) override;
+    void SetProgressPos(int position) override;
+    void EnableCloseCommand(bool) override {}
+    void ResetList(app::Control list) override;
+    void AddListEntry(app::Control list, const std::string& text) override;
+    void SetListSelection(app::Control list, int index) override;
+    int ListSelection(app::Control list) const override;
+    void ShowErrorBox(const std::string& text, const std::string& caption) override;
+
+    const std::vector<std::string>& List(app::Control list) const;
+    // The entry named exactly `name`, the last one when several are; -1 when none.
+    int FindEntry(app::Control list, const std::string& name) const;
+    const std::string& Text(app::Control control) const;
+    int ErrorBoxes() const { return m_errorBoxes; }
+    // Puts a line of the front end's own between the view's output.
+    void Print(const std::string& line);
+    void PrintError(const std::string& line);
+
+private:
+    // Percent of the progress range, 0 to 100.
+    int Percent() const;
+    void Redraw();
+    void ClearLine();
+
+    std::FILE* const m_out;
+    std::FILE* const m_err;
+    const bool m_terminal;
+    bool m_lineDrawn = false;  // terminal: the progress line stands unfinished
+
+    std::map<app::Control, std::string> m_texts;
+    std::map<app::Control, std::vector<std::string>> m_lists;
+    std::map<app::Control, int> m_selection;
+    int m_lower = 0;
+    int m_upper = 100;
+    int m_position = 0;
+    int m_shownPercent = -1;  // plain output: the last percent step printed
+    int m_errorBoxes = 0;
+};
+
+}  // namespace corvane::tools

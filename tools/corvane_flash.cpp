@@ -1,0 +1,128 @@
+// corvane-flash: the updater without a window, for automation and production
+// lines. It runs the very same dialog and update procedure as the window, on
+// the platform's MIDI ports or, with --simulate, against a simulated device
+// inside the process.
+//   corvane-flash [--instance N | --in NAME --out NAME] [--image FILE]
+//                 [--simulate [device options]] [--list]
+// Exit status: 0 update completed, 1 update failed, 2 usage error.
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/loopback_ports.h"
+#include "midi/loopback_backend.h"
+#include "midi/system_backend.h"
+#include "tools/console_view.h"
+#include "tools/device_files.h"
+#include "tools/flash_options.h"
+#include "tools/flash_session.h"
+#include "tools/stop_signals.h"
+
+namespace {
+
+using namespace corvane;
+
+constexpr int kExitCompleted = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+// Turns SIGINT and SIGTERM into an interrupt of the session while it lives.
+class InterruptOnSignal {
+public:
+    explicit InterruptOnSignal(tools::FlashSession& session)
+        : m_thread([this, &session] {
+              while (!m_stop) {
+                  if (tools::WaitForStopSignal(std::chrono::milliseconds(100))) {
+                      session.Interrupt();
+                  }
+              }
+          }) {}
+    ~InterruptOnSignal() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const tools::FlashCommandLine command = tools::ParseFlashOptions(args);
+    if (!command.options) {
+        std::fprintf(stderr, "corvane-flash: %s\n%s", command.error.c_str(), tools::FlashUsage());
+        return kExitUsage;
+    }
+    const tools::FlashOptions& options = *command.options;
+    if (options.help) {
+        std::printf("%s%s", tools::FlashUsage(), tools::DeviceOptionsHelp());
+        return kExitCompleted;
+    }
+
+    app::CVekUpdatorDlg::Options dialogOptions;
+    dialogOptions.instanceNumber = options.instance;
+    std::vector<std::uint8_t> image;
+    if (!options.imagePath.empty()) {
+        if (!ReadFile(options.imagePath, image)) {
+            std::fprintf(stderr, "Error: cannot read %s\n", options.imagePath.c_str());
+            return kExitFailed;
+        }
+        dialogOptions.image = [&image] { return std::span<const std::uint8_t>(image); };
+    }
+
+    tools::BlockStopSignals();
+    std::unique_ptr<midi::MidiBackend> backend;
+    std::unique_ptr<device::SimulatedDevice> device;
+    tools::DeviceOptions deviceOptions = options.device;
+    if (options.simulate) {
+        deviceOptions.config.keepTranscript = !deviceOptions.transcriptPath.empty();
+        auto loopback = std::make_unique<midi::LoopbackBackend>();
+        device = device::StartLoopbackDevice(*loopback, deviceOptions.config);
+        backend = std::move(loopback);
+    } else {
+        backend = midi::CreateSystemBackend();
+    }
+
+    tools::ConsoleView view(stdout, stderr, isatty(STDOUT_FILENO) == 1);
+    tools::FlashSession session(*backend, view, dialogOptions);
+    if (options.list) {
+        session.ListPorts();
+        return kExitCompleted;
+    }
+    tools::FlashOutcome outcome;
+    {
+        InterruptOnSignal interrupts(session);
+        outcome = session.Update(options.inPort, options.outPort);
+    }
+    char summary[96];
+    std::snprintf(summary, sizeof summary, "%s in %.3f s, %llu requests",
+                  outcome.completed ? "completed" : "failed", outcome.elapsed.count(),
+                  static_cast<unsigned long long>(outcome.requests));
+    view.Print(summary);
+
+    bool filesWritten = true;
+    if (device) {
+        filesWritten = tools::WriteDeviceFiles(deviceOptions, *device);
+    }
+    return outcome.completed && filesWritten ? kExitCompleted : kExitFailed;
+}
