@@ -120,6 +120,16 @@ INSTANTIATE_TEST_SUITE_P(
 // The rows whose check differs from the common one.
 class UpdateOutcomeTest : public UpdateFixture {};
 
+TEST_F(UpdateOutcomeTest, IdentityRequestThatCannotBeSentSaysTheOutputWillNotOpen) {
+    StartDevice();
+    OpenDialog(FastTiming(), ImageOf(SmallImage()));
+    m_backend.FailSends(m_backend.OutputId(0), true);
+    Execute();
+    ASSERT_TRUE(m_harness.WaitIdle());
+    ExpectFailedWith("Can't open MIDI Out device.");
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kIdentity), 0);
+}
+
 TEST_F(UpdateOutcomeTest, UnknownDeviceIsRefusedButKeepsItsModelByte) {
     device::DeviceConfig config;
     config.identity = {0x6E, 0x00, 0x2A, 0x00};
