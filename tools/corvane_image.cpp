@@ -22,10 +22,13 @@
 #include "image/image_bytes.h"
 #include "image/image_check.h"
 #include "image/image_layout.h"
+#include "tools/number_text.h"
 
 namespace {
 
 using namespace corvane::image;
+using corvane::tools::ParseFourBytes;
+using corvane::tools::ParseNumber;
 
 constexpr int kExitOk = 0;
 constexpr int kExitRefused = 1;
@@ -40,49 +43,6 @@ int Usage() {
                  " ...\n"
                  "NAME is INFO, BOOT, PRST, FILE, MAIN or a slot number 0-7.\n");
     return kExitUsage;
-}
-
-// Decimal, or hexadecimal with 0x; the whole text must be the number.
-std::optional<std::uint32_t> ParseNumber(std::string_view text) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        int digit = -1;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        }
-        if (digit < 0 || digit >= base) {
-            return std::nullopt;
-        }
-        value = value * base + digit;
-        if (value > 0xFFFFFFFFu) {
-            return std::nullopt;
-        }
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
-std::optional<std::array<std::uint8_t, 4>> ParseVersion(std::string_view text) {
-    if (text.size() != 8 || text.find_first_not_of("0123456789abcdefABCDEF") != text.npos) {
-        return std::nullopt;
-    }
-    std::array<std::uint8_t, 4> version{};
-    for (std::size_t i = 0; i < version.size(); ++i) {
-        version[i] =
-            static_cast<std::uint8_t>(*ParseNumber("0x" + std::string(text.substr(2 * i, 2))));
-    }
-    return version;
 }
 
 // Reads a whole file of at most kImageBufferSize bytes; on failure prints why.
@@ -135,7 +95,7 @@ std::optional<ImageOptions> ParseImageOptions(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--device-version" && i + 1 < argc) {
-            const auto version = ParseVersion(argv[++i]);
+            const auto version = ParseFourBytes(argv[++i]);
             if (!version) {
                 std::fprintf(stderr, "--device-version takes 8 hex digits\n");
                 return std::nullopt;

@@ -50,7 +50,4 @@ private:
 // The device options, one per line, for --help.
 const char* DeviceOptionsHelp();
 
-// Decimal, or hexadecimal with 0x; the whole text must be the number.
-std::optional<std::uint32_t> ParseNumber(std::string_view text);
-
 }  // namespace corvane::tools

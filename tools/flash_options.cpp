@@ -1,6 +1,7 @@
 #include "tools/flash_options.h"
 
 #include "app/updater_dialog.h"
+#include "tools/number_text.h"
 
 namespace corvane::tools {
 

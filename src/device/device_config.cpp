@@ -4,37 +4,36 @@
 
 namespace corvane::device {
 
-Fault Fault::Refuse(RequestKind kind, int nth, std::uint8_t status) {
+namespace {
+
+Fault Hit(RequestKind kind, FaultAction action, int nth) {
     Fault f;
     f.request = kind;
-    f.action = FaultAction::kRefuse;
+    f.action = action;
     f.nth = nth;
+    return f;
+}
+
+}  // namespace
+
+Fault Fault::Refuse(RequestKind kind, int nth, std::uint8_t status) {
+    Fault f = Hit(kind, FaultAction::kRefuse, nth);
     f.status = status;
     return f;
 }
 
 Fault Fault::Drop(RequestKind kind, int nth) {
-    Fault f;
-    f.request = kind;
-    f.action = FaultAction::kDrop;
-    f.nth = nth;
-    return f;
+    return Hit(kind, FaultAction::kDrop, nth);
 }
 
 Fault Fault::Delay(RequestKind kind, int nth, Millis duration) {
-    Fault f;
-    f.request = kind;
-    f.action = FaultAction::kDelay;
-    f.nth = nth;
+    Fault f = Hit(kind, FaultAction::kDelay, nth);
     f.duration = duration;
     return f;
 }
 
 Fault Fault::SendBefore(RequestKind kind, int nth, std::vector<midi::Bytes> messages) {
-    Fault f;
-    f.request = kind;
-    f.action = FaultAction::kSendBefore;
-    f.nth = nth;
+    Fault f = Hit(kind, FaultAction::kSendBefore, nth);
     f.messages = std::move(messages);
     return f;
 }
@@ -46,10 +45,7 @@ Fault Fault::SendAfter(RequestKind kind, int nth, std::vector<midi::Bytes> messa
 }
 
 Fault Fault::Vanish(RequestKind kind, int nth, Millis away) {
-    Fault f;
-    f.request = kind;
-    f.action = FaultAction::kVanish;
-    f.nth = nth;
+    Fault f = Hit(kind, FaultAction::kVanish, nth);
     f.duration = away;
     return f;
 }
