@@ -162,33 +162,58 @@ void PrintSlots(const std::vector<std::uint8_t>& image, const ParseReport& repor
     }
 }
 
-int Info(int argc, char** argv) {
-    const auto options = ParseImageOptions(argc, argv);
+// A file checked as the updater would check it.
+struct CheckedImage {
+    ImageOptions options;
+    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<CFirmwareImage> parser = std::make_unique<CFirmwareImage>();
+    ParseReport report;
+};
+
+// Reads and checks the file the arguments name; on failure, the exit code.
+std::optional<CheckedImage> LoadAndCheck(int argc, char** argv, int& exitCode) {
+    auto options = ParseImageOptions(argc, argv);
     if (!options) {
-        return Usage();
+        exitCode = Usage();
+        return std::nullopt;
     }
-    const auto image = ReadFile(options->path);
-    if (!image) {
-        return kExitRefused;
+    auto bytes = ReadFile(options->path);
+    if (!bytes) {
+        exitCode = kExitRefused;
+        return std::nullopt;
     }
+    CheckedImage checked;
+    checked.options = std::move(*options);
+    checked.bytes = std::move(*bytes);
+    checked.report = checked.parser->Diagnose(checked.bytes.data(), checked.bytes.size(),
+                                              MakeImageCheck(checked.options.deviceVersion));
+    return checked;
+}
+
+int Info(int argc, char** argv) {
+    int exitCode = kExitOk;
+    const auto checked = LoadAndCheck(argc, argv, exitCode);
+    if (!checked) {
+        return exitCode;
+    }
+    const ImageOptions& options = checked->options;
+    const std::vector<std::uint8_t>& image = checked->bytes;
+    const ParseReport& report = checked->report;
     std::array<std::uint8_t, kImageHeaderSize> header{};
-    CopyImageBytes(header.data(), image->data(), image->size(), 0, header.size());
-    std::printf("file            %s (%zu bytes)\n", options->path.c_str(), image->size());
+    CopyImageBytes(header.data(), image.data(), image.size(), 0, header.size());
+    std::printf("file            %s (%zu bytes)\n", options.path.c_str(), image.size());
     std::printf("banner          \"%s\"\n", Printable(header.data(), kBannerLength).c_str());
     std::printf("notice          \"%s\"\n",
                 Printable(header.data() + kNoticeOffset, kNoticeLength).c_str());
     std::printf("section mask    0x%02X\n", header[kMaskOffset]);
     std::printf("update type     %u (0x%02X)\n", header[kUpdateTypeOffset],
                 header[kUpdateTypeOffset]);
-    std::printf("device version  %02X%02X%02X%02X\n", options->deviceVersion[0],
-                options->deviceVersion[1], options->deviceVersion[2], options->deviceVersion[3]);
+    std::printf("device version  %02X%02X%02X%02X\n", options.deviceVersion[0],
+                options.deviceVersion[1], options.deviceVersion[2], options.deviceVersion[3]);
 
-    auto parser = std::make_unique<CFirmwareImage>();
-    const ParseReport report =
-        parser->Diagnose(image->data(), image->size(), MakeImageCheck(options->deviceVersion));
-    PrintSlots(*image, report, *parser, options->deviceVersion);
+    PrintSlots(image, report, *checked->parser, options.deviceVersion);
     if (report.fault != ImageFault::kNone) {
-        std::printf("\nverdict: refused: %s%s\n", image->empty() ? "empty file; " : "",
+        std::printf("\nverdict: refused: %s%s\n", image.empty() ? "empty file; " : "",
                     Describe(report).c_str());
         return kExitRefused;
     }
@@ -197,23 +222,20 @@ int Info(int argc, char** argv) {
 }
 
 int Verify(int argc, char** argv) {
-    const auto options = ParseImageOptions(argc, argv);
-    if (!options) {
-        return Usage();
+    int exitCode = kExitOk;
+    const auto checked = LoadAndCheck(argc, argv, exitCode);
+    if (!checked) {
+        return exitCode;
     }
-    const auto image = ReadFile(options->path);
-    if (!image) {
-        return kExitRefused;
-    }
-    auto parser = std::make_unique<CFirmwareImage>();
-    const ParseReport report =
-        parser->Diagnose(image->data(), image->size(), MakeImageCheck(options->deviceVersion));
+    const ImageOptions& options = checked->options;
+    const std::vector<std::uint8_t>& image = checked->bytes;
+    const ParseReport& report = checked->report;
     if (report.fault != ImageFault::kNone) {
-        std::fprintf(stderr, "%s: refused: %s%s\n", options->path.c_str(),
-                     image->empty() ? "empty file; " : "", Describe(report).c_str());
+        std::fprintf(stderr, "%s: refused: %s%s\n", options.path.c_str(),
+                     image.empty() ? "empty file; " : "", Describe(report).c_str());
         return kExitRefused;
     }
-    std::printf("%s: accepted\n", options->path.c_str());
+    std::printf("%s: accepted\n", options.path.c_str());
     return kExitOk;
 }
 
