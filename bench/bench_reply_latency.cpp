@@ -75,9 +75,10 @@ void ReplyLatency(benchmark::State& state, bool randomPhase) {
         }
         const auto arrival = Clock::now();
         backend.Deliver(input, reply);
-        const midi::WaitResult result = handler.Event().Wait(std::chrono::seconds(1));
+        const std::uint64_t next = handler.Ledger().Last().number + 1;
+        const auto wait = handler.Ledger().WaitFor(next, std::chrono::seconds(1));
         const auto released = Clock::now();
-        if (result != midi::WaitResult::kSignalled) {
+        if (wait.end != protocol::ReplyLedger::End::kReached) {
             state.SkipWithError("a reply was never signalled");
             break;
         }

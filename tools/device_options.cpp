@@ -168,8 +168,9 @@ std::optional<Fault> ParseFault(std::string_view text, std::uint8_t model, std::
         if (value) {
             return bad("takes no value");
         }
-        fault.action = action == "drop" ? FaultAction::kDrop : FaultAction::kDelay;
-        // Late: half a second after the updater stopped waiting for this kind.
+        // Late as a real device is late: busy until it answers, so its answers
+        // stay in order; half a second after the updater stopped waiting.
+        fault.action = action == "drop" ? FaultAction::kDrop : FaultAction::kBusy;
         fault.duration = Timing{}.*(kind->wait) + Millis{500};
     } else if (action == "delay") {
         const auto ms = value ? ParseNumber(*value) : std::nullopt;
@@ -178,6 +179,28 @@ std::optional<Fault> ParseFault(std::string_view text, std::uint8_t model, std::
         }
         fault.action = FaultAction::kDelay;
         fault.duration = Millis{*ms};
+    } else if (action == "busy") {
+        const auto ms = value ? ParseNumber(*value) : std::nullopt;
+        if (!ms) {
+            return bad("needs a time in milliseconds");
+        }
+        fault.action = FaultAction::kBusy;
+        fault.duration = Millis{*ms};
+    } else if (action == "twice") {
+        if (value) {
+            return bad("takes no value");
+        }
+        fault.action = FaultAction::kDuplicate;
+    } else if (action == "corrupt") {
+        fault.action = FaultAction::kCorrupt;
+        fault.status = 0xFF;
+        if (value) {
+            const auto byte = ParseNumber(*value);
+            if (!byte || *byte > 0xFF) {
+                return bad("takes a byte of 0 to 255");
+            }
+            fault.status = static_cast<std::uint8_t>(*byte);
+        }
     } else if (action == "vanish") {
         fault.action = FaultAction::kVanish;
         fault.duration = device::kForever;
@@ -347,7 +370,10 @@ const char* DeviceOptionsHelp() {
            "      refuse[:STATUS]   answer with a result message (status 1 unless given)\n"
            "      drop              carry the request out but never answer\n"
            "      delay:MS          answer MS milliseconds late\n"
-           "      late              answer after the updater stopped waiting\n"
+           "      late              answer after the updater stopped waiting, in order\n"
+           "      busy:MS           take MS milliseconds over the answer, in order\n"
+           "      twice             send the answer twice\n"
+           "      corrupt[:BYTE]    send the answer with byte 5 replaced (default 255)\n"
            "      vanish[:MS]       lose the request and vanish (default forever)\n"
            "      before:MSGS, after:MSGS   send messages around the answer; MSGS are\n"
            "                        identity-request, garbage, short, notice-HH, read-back,\n"

@@ -61,7 +61,6 @@ CVekUpdatorDlg::CVekUpdatorDlg(midi::MidiBackend& backend, DialogView& view, UiL
 
 CVekUpdatorDlg::~CVekUpdatorDlg() {
     m_replies.Abandon();
-    m_update.Abandon();
     m_ui.Close();
     m_timer.Stop();
     ReapWorkers(true);
@@ -121,18 +120,18 @@ void CVekUpdatorDlg::OnExecute() {
 
 void CVekUpdatorDlg::StartUpdate() {
     if (m_running) {
-        ErrorBox(update::IDS_IN_PROGRESS);
+        ShowErrorBox(update::IDS_IN_PROGRESS);
         return;
     }
     m_midiOut.Close();
     if (m_midiOut.Open(m_view.ListSelection(Control::kMidiOut)) == 0) {
-        ErrorBox(update::IDS_CANT_OPEN_MIDI_OUT);
+        ShowErrorBox(update::IDS_CANT_OPEN_MIDI_OUT);
         return;
     }
     m_midiIn.Close();
     m_midiIn.SetDeviceIndex(m_view.ListSelection(Control::kMidiIn));
     if (m_midiIn.Open() == 0) {
-        ErrorBox(update::IDS_CANT_OPEN_MIDI_IN);
+        ShowErrorBox(update::IDS_CANT_OPEN_MIDI_IN);
         return;
     }
     for (Control c : {Control::kMidiIn, Control::kMidiOut, Control::kExecute, Control::kExit,
@@ -140,7 +139,6 @@ void CVekUpdatorDlg::StartUpdate() {
         m_view.EnableControl(c, false);
     }
     m_running = true;
-    m_replies.Event().Reset();
 
     ReapWorkers(false);
     auto done = std::make_shared<std::atomic<bool>>(false);
@@ -204,7 +202,6 @@ void CVekUpdatorDlg::OnDestroy() {
     m_midiOut.Close();
     m_midiIn.Close();
     m_replies.Abandon();
-    m_update.Abandon();
     m_ui.Close();
 }
 
@@ -233,14 +230,49 @@ void CVekUpdatorDlg::ReapWorkers(bool wait) {
 }
 
 void CVekUpdatorDlg::RestoreControls() {
+    m_ui.Invoke([this] { RestoreControlsNow(); });
+}
+
+void CVekUpdatorDlg::RestoreControlsNow() {
+    for (Control c : {Control::kMidiIn, Control::kMidiOut, Control::kExecute, Control::kExit,
+                      Control::kRescan}) {
+        m_view.EnableControl(c, true);
+    }
+    m_closeEnabled = true;
+    m_view.EnableCloseCommand(true);
+    m_running = false;
+}
+
+void CVekUpdatorDlg::EndWithError(StringId text) {
+    m_ui.Invoke([this, text] {
+        ShowErrorBox(text);
+        RestoreControlsNow();
+    });
+}
+
+void CVekUpdatorDlg::EndCompleted() {
     m_ui.Invoke([this] {
-        for (Control c : {Control::kMidiIn, Control::kMidiOut, Control::kExecute, Control::kExit,
-                          Control::kRescan}) {
-            m_view.EnableControl(c, true);
+        m_view.SetControlText(Control::kStatus, LoadString(update::IDS_UPDATE_COMPLETED));
+        m_view.SetControlText(Control::kHint, LoadString(update::IDS_RESTART_DEVICE));
+        m_view.ShowControl(Control::kPicRestart, true);
+        RestoreControlsNow();
+        m_view.EnableControl(Control::kExecute, false);
+    });
+}
+
+void CVekUpdatorDlg::EndWaitingForDevice() {
+    m_ui.Invoke([this] {
+        m_view.SetControlText(Control::kStatus, LoadString(update::IDS_READY_FOR_UPDATE));
+        m_view.SetControlText(Control::kHint, LoadString(update::IDS_RESTART_DEVICE));
+        m_view.ShowControl(Control::kPicRestart, true);
+        for (Control c : {Control::kExecute, Control::kExit, Control::kRescan, Control::kMidiIn,
+                          Control::kMidiOut}) {
+            m_view.EnableControl(c, false);
         }
+        m_closeEnabled = false;
+        m_view.EnableCloseCommand(false);
+        m_restartPending = true;
         m_running = false;
-        m_closeEnabled = true;
-        m_view.EnableCloseCommand(true);
     });
 }
 
@@ -270,10 +302,8 @@ void CVekUpdatorDlg::EnableCloseCommand(bool enable) {
     });
 }
 
-void CVekUpdatorDlg::ErrorBox(StringId text) {
-    m_ui.Invoke([this, text] {
-        m_view.ShowErrorBox(LoadString(text), LoadString(update::IDS_ERROR_CAPTION));
-    });
+void CVekUpdatorDlg::ShowErrorBox(StringId text) {
+    m_view.ShowErrorBox(LoadString(text), LoadString(update::IDS_ERROR_CAPTION));
 }
 
 void CVekUpdatorDlg::SetStatusText(const std::string& text) {
@@ -300,8 +330,5 @@ void CVekUpdatorDlg::SetProgressPos(int position) {
     m_ui.Invoke([this, position] { m_view.SetProgressPos(position); });
 }
 
-void CVekUpdatorDlg::SetRestartPending() {
-    m_restartPending = true;
-}
 
 }  // namespace corvane::app

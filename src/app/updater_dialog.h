@@ -62,12 +62,12 @@ public:
     void StartUpdate();
 
     // Control operations; callable from any thread.
-    void RestoreControls() override;
-    void EnableExecute(bool enable) override;
-    void EnableExit(bool enable) override;
-    void EnableRescan(bool enable) override;
-    void EnablePortLists(bool enable) override;
-    void EnableCloseCommand(bool enable) override;
+    void RestoreControls();
+    void EnableExecute(bool enable);
+    void EnableExit(bool enable);
+    void EnableRescan(bool enable);
+    void EnablePortLists(bool enable);
+    void EnableCloseCommand(bool enable);
 
     bool Running() const { return m_running; }
     bool RestartPending() const { return m_restartPending; }
@@ -84,14 +84,19 @@ public:
 
 private:
     // UpdateHost: what the worker calls.
-    void ErrorBox(update::StringId text) override;
+    void EndWithError(update::StringId text) override;
+    void EndCompleted() override;
+    void EndWaitingForDevice() override;
     void SetStatusText(const std::string& text) override;
     void SetHintText(const std::string& text) override;
     void SetStepText(const std::string& text) override;
     void ShowRestartPicture(bool show) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int position) override;
-    void SetRestartPending() override;
+
+    // User-interface thread only.
+    void ShowErrorBox(update::StringId text);
+    void RestoreControlsNow();
 
     void FillList(Control list, const std::vector<std::string>& names);
     bool SelectWanted(Control list, const std::vector<std::string>& names);

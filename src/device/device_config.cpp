@@ -32,6 +32,22 @@ Fault Fault::Delay(RequestKind kind, int nth, Millis duration) {
     return f;
 }
 
+Fault Fault::Busy(RequestKind kind, int nth, Millis duration) {
+    Fault f = Hit(kind, FaultAction::kBusy, nth);
+    f.duration = duration;
+    return f;
+}
+
+Fault Fault::Duplicate(RequestKind kind, int nth) {
+    return Hit(kind, FaultAction::kDuplicate, nth);
+}
+
+Fault Fault::Corrupt(RequestKind kind, int nth, std::uint8_t byte) {
+    Fault f = Hit(kind, FaultAction::kCorrupt, nth);
+    f.status = byte;
+    return f;
+}
+
 Fault Fault::SendBefore(RequestKind kind, int nth, std::vector<midi::Bytes> messages) {
     Fault f = Hit(kind, FaultAction::kSendBefore, nth);
     f.messages = std::move(messages);

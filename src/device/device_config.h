@@ -45,6 +45,11 @@ enum class FaultAction {
     kRefuse,      // answer with a result message carrying `status`; the request is not carried out
     kDrop,        // carry the request out, but the answer never leaves the device
     kDelay,       // carry it out, answer after `duration` (longer than the updater waits: late)
+    kBusy,        // carry it out, answer after `duration`, and take the next message only then:
+                  // late as a real device is late, its answers still in order
+    kDuplicate,   // send the answer twice
+    kCorrupt,     // send the answer with its byte at offset 5 replaced by `status`, which
+                  // may be no data byte at all (0x80 or more)
     kSendBefore,  // send `messages` right before the answer
     kSendAfter,   // send `messages` right after the answer
     kVanish,      // the request is lost, the ports vanish for `duration`
@@ -60,13 +65,16 @@ struct Fault {
     // ...unless share is above 0: then each request of the kind is hit with
     // this probability, drawn from the device's seeded generator.
     double share = 0.0;
-    std::uint8_t status = 0x01;         // kRefuse
-    Millis duration{0};                 // kDelay, kVanish
+    std::uint8_t status = 0x01;         // kRefuse, kCorrupt
+    Millis duration{0};                 // kDelay, kBusy, kVanish
     std::vector<midi::Bytes> messages;  // kSendBefore, kSendAfter
 
     static Fault Refuse(RequestKind kind, int nth, std::uint8_t status = 0x01);
     static Fault Drop(RequestKind kind, int nth);
     static Fault Delay(RequestKind kind, int nth, Millis duration);
+    static Fault Busy(RequestKind kind, int nth, Millis duration);
+    static Fault Duplicate(RequestKind kind, int nth);
+    static Fault Corrupt(RequestKind kind, int nth, std::uint8_t byte = 0xFF);
     static Fault SendBefore(RequestKind kind, int nth, std::vector<midi::Bytes> messages);
     static Fault SendAfter(RequestKind kind, int nth, std::vector<midi::Bytes> messages);
     static Fault Vanish(RequestKind kind, int nth, Millis away);

@@ -65,12 +65,20 @@ Response DeviceModel::Handle(midi::ByteView m) {
     } else {
         answer = Answer(request, m, response);
     }
+    if (answer && faults.corrupt && answer->size() > 6) {
+        (*answer)[5] = *faults.corrupt;
+    }
+    const Millis late = std::max(faults.delay, faults.busy);
+    response.busyFor = faults.busy;
     if (answer && !faults.drop) {
-        response.messages.push_back({std::move(*answer), faults.delay});
+        if (faults.duplicate) {
+            response.messages.push_back({*answer, late});
+        }
+        response.messages.push_back({std::move(*answer), late});
     }
     if (!faults.vanish) {
         for (auto& message : faults.after) {
-            response.messages.push_back({std::move(message), faults.delay});
+            response.messages.push_back({std::move(message), late});
         }
     }
     for (const auto& out : response.messages) {
@@ -145,6 +153,15 @@ DeviceModel::Faults DeviceModel::FaultsFor(RequestKind kind, int nth) {
                 break;
             case FaultAction::kDelay:
                 faults.delay = std::max(faults.delay, f.duration);
+                break;
+            case FaultAction::kBusy:
+                faults.busy = std::max(faults.busy, f.duration);
+                break;
+            case FaultAction::kDuplicate:
+                faults.duplicate = true;
+                break;
+            case FaultAction::kCorrupt:
+                faults.corrupt = f.status;
                 break;
             case FaultAction::kSendBefore:
                 faults.before.insert(faults.before.end(), f.messages.begin(), f.messages.end());

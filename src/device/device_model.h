@@ -25,6 +25,8 @@ struct Response {
     // Set when the ports are to vanish, after the messages above have gone
     // out, for this long (kForever: for good).
     std::optional<Millis> vanishFor;
+    // How long the device takes before it looks at the next message.
+    Millis busyFor{0};
 };
 
 struct DeviceCounters {
@@ -64,6 +66,9 @@ private:
         bool vanish = false;
         Millis away{0};
         Millis delay{0};
+        Millis busy{0};
+        bool duplicate = false;
+        std::optional<std::uint8_t> corrupt;
         std::vector<midi::Bytes> before;
         std::vector<midi::Bytes> after;
     };

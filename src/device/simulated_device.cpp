@@ -1,6 +1,7 @@
 #include "device/simulated_device.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace corvane::device {
 
@@ -48,23 +49,34 @@ void SimulatedDevice::OnReceived(midi::ByteView message) {
 void SimulatedDevice::Run() {
     std::unique_lock lock(m_mutex);
     while (!m_stop) {
+        const auto now = Clock::now();
         // Due answers go first, so that a stream of requests cannot hold them back.
-        if (!m_events.empty() && m_events.begin()->first.first <= Clock::now()) {
+        if (!m_events.empty() && m_events.begin()->first.first <= now) {
             const Event event = std::move(m_events.begin()->second);
             m_events.erase(m_events.begin());
             lock.unlock();
             Execute(event);
             lock.lock();
-        } else if (!m_incoming.empty()) {
+        } else if (!m_incoming.empty() && m_busyUntil <= now) {
             const midi::Bytes message = std::move(m_incoming.front());
             m_incoming.pop_front();
             lock.unlock();
             Process(message);
             lock.lock();
-        } else if (m_events.empty()) {
-            m_wake.wait(lock);
         } else {
-            m_wake.wait_until(lock, m_events.begin()->first.first);
+            // Sleep until the next answer is due or the device is free again.
+            std::optional<Clock::time_point> until;
+            if (!m_events.empty()) {
+                until = m_events.begin()->first.first;
+            }
+            if (!m_incoming.empty() && (!until || m_busyUntil < *until)) {
+                until = m_busyUntil;
+            }
+            if (until) {
+                m_wake.wait_until(lock, *until);
+            } else {
+                m_wake.wait(lock);
+            }
         }
     }
 }
@@ -88,6 +100,7 @@ void SimulatedDevice::Process(const midi::Bytes& message) {
         if (response.vanishFor) {
             Schedule(now + last, {EventType::kVanish, {}, *response.vanishFor});
         }
+        m_busyUntil = now + response.busyFor;
     }
     m_changed.notify_all();
 }

@@ -68,6 +68,7 @@ private:
     std::deque<midi::Bytes> m_incoming;
     std::map<EventKey, Event> m_events;
     std::uint64_t m_nextSequence = 0;
+    Clock::time_point m_busyUntil{};  // no message is taken before
     bool m_present = false;
     bool m_stop = false;
 

@@ -25,8 +25,25 @@ void ReplyHandler::ProcessReplies() {
     }
 }
 
+namespace {
+
+// F0, data bytes, F7: what the device sends as one message. A byte of 0x80 or
+// more inside, or a missing F7 (a message cut short, or a piece of one longer
+// than a receive buffer), and nothing in it can be trusted.
+bool Whole(midi::ByteView m) {
+    return m.size() >= 2 && m.front() == kSysExStart && m.back() == kSysExEnd &&
+           std::all_of(m.begin() + 1, m.end() - 1, [](std::uint8_t b) { return b < 0x80; });
+}
+
+// Whether the message carries a byte at `offset` before its F7.
+bool Has(midi::ByteView m, std::size_t offset) {
+    return offset + 1 < m.size();
+}
+
+}  // namespace
+
 void ReplyHandler::Dispatch(midi::ByteView m) {
-    if (m.size() < 2 || m[0] != kSysExStart) {
+    if (!Whole(m)) {
         return;
     }
     if (m[1] == kManufacturerId) {
@@ -37,14 +54,13 @@ void ReplyHandler::Dispatch(midi::ByteView m) {
 }
 
 void ReplyHandler::HandleManufacturer(midi::ByteView m) {
-    if (m.size() <= kFunctionOffset) {
+    if (!Has(m, kFunctionOffset)) {
         return;
     }
     switch (m[kFunctionOffset]) {
         case fn::kResult:
-            if (m.size() > 5) {
-                SetStatus(m[5]);
-                m_replyEvent.Set();
+            if (Has(m, 5)) {
+                m_ledger.Record(m[5], ReplyKind::kResult);
             }
             break;
         case fn::kPrepare:
@@ -53,8 +69,7 @@ void ReplyHandler::HandleManufacturer(midi::ByteView m) {
             m_messenger.SendResult(kAck);
             break;
         case fn::kBlockWrite:
-            SetStatus(kStatusOk);
-            m_replyEvent.Set();
+            m_ledger.Record(kStatusOk, ReplyKind::kResult);
             break;
         case fn::kNotice03:
             break;
@@ -62,13 +77,12 @@ void ReplyHandler::HandleManufacturer(midi::ByteView m) {
             HandleReadBack(m);
             break;
         case fn::kVersion:
-            if (m.size() > 9 && m[5] == kVersionReplySubCode) {
+            if (Has(m, 9) && m[5] == kVersionReplySubCode) {
                 {
                     std::lock_guard lock(m_dataMutex);
                     std::copy_n(m.begin() + 6, 4, m_deviceVersion.begin());
                 }
-                SetStatus(kStatusOk);
-                m_replyEvent.Set();
+                m_ledger.Record(kStatusOk, ReplyKind::kVersion);
             }
             break;
         default:
@@ -78,7 +92,7 @@ void ReplyHandler::HandleManufacturer(midi::ByteView m) {
 }
 
 void ReplyHandler::HandleGeneralInformation(midi::ByteView m) {
-    if (m.size() <= kFunctionOffset || m[3] != kGeneralInformation) {
+    if (!Has(m, kFunctionOffset) || m[3] != kGeneralInformation) {
         return;
     }
     switch (m[kFunctionOffset]) {
@@ -86,13 +100,12 @@ void ReplyHandler::HandleGeneralInformation(midi::ByteView m) {
             m_messenger.SendIdentityReply();
             break;
         case 0x02:
-            if (m.size() > 9) {
-                SetStatus(kStatusOk);
+            if (Has(m, kIdentityOffset + 3)) {
                 {
                     std::lock_guard lock(m_dataMutex);
                     std::copy_n(m.begin() + kIdentityOffset, 4, m_deviceIdentity.begin());
                 }
-                m_replyEvent.Set();
+                m_ledger.Record(kStatusOk, ReplyKind::kIdentity);
             }
             break;
         default:
@@ -101,53 +114,37 @@ void ReplyHandler::HandleGeneralInformation(midi::ByteView m) {
     }
 }
 
+// No request of the updater asks for read-back data, so a read-back reply
+// never ends a wait: counted as a reply it would be taken for the answer to
+// whatever request is waiting. Its data are kept when their CRC holds.
 void ReplyHandler::HandleReadBack(midi::ByteView m) {
-    if (m.size() <= 5) {
+    if (!Has(m, kReadBackLengthOffset + 1) || m[5] != 0x04 || m[6] != 0x30) {
         return;
     }
-    if (m[5] == 0x04) {
-        if (m.size() <= 6) {
-            return;
-        }
-        if (m[6] == 0x30) {
-            if (m.size() <= kReadBackLengthOffset + 1) {
-                return;
-            }
-            const int n = m[kReadBackLengthOffset] + 128 * m[kReadBackLengthOffset + 1];
-            const int packed = ReadBackPackedLength(n);
-            const std::size_t needed = kReadBackDataOffset + static_cast<std::size_t>(packed) + 5;
-            if (m.size() < needed) {
-                return;
-            }
-            SetStatus(kStatusFailed);
-            std::lock_guard lock(m_dataMutex);
-            // Data that would run past the store is refused like a bad CRC.
-            if (m_readBackPosition + static_cast<std::size_t>(n) <= m_readBack.size()) {
-                std::uint8_t* at = m_readBack.data() + m_readBackPosition;
-                UnpackSevenBit(at, m.data() + kReadBackDataOffset, packed);
-                const std::uint32_t crc = Crc32(at, static_cast<std::uint32_t>(n));
-                if (crc == DecodeFiveGroups(m.data() + kReadBackDataOffset + packed)) {
-                    m_readBackPosition += static_cast<std::size_t>(n);
-                    SetStatus(kStatusOk);
-                }
-            }
-        } else {
-            SetStatus(kStatusFailed);
-        }
+    const int n = m[kReadBackLengthOffset] + 128 * m[kReadBackLengthOffset + 1];
+    const int packed = ReadBackPackedLength(n);
+    if (!Has(m, kReadBackDataOffset + static_cast<std::size_t>(packed) + 4)) {
+        return;
     }
-    m_replyEvent.Set();
+    std::lock_guard lock(m_dataMutex);
+    // Data that would run past the store are refused like a bad CRC.
+    if (m_readBackPosition + static_cast<std::size_t>(n) > m_readBack.size()) {
+        return;
+    }
+    std::uint8_t* at = m_readBack.data() + m_readBackPosition;
+    UnpackSevenBit(at, m.data() + kReadBackDataOffset, packed);
+    const std::uint32_t crc = Crc32(at, static_cast<std::uint32_t>(n));
+    if (crc == DecodeFiveGroups(m.data() + kReadBackDataOffset + packed)) {
+        m_readBackPosition += static_cast<std::size_t>(n);
+    }
 }
 
 void ReplyHandler::Abandon() {
-    m_replyStatus.store(kStatusAbandon);
-    m_replyEvent.Set();
+    m_ledger.Abandon();
 }
 
-void ReplyHandler::SetStatus(int status) {
-    // Once abandoned, no device message brings the run back.
-    int current = m_replyStatus.load();
-    while (current != kStatusAbandon && !m_replyStatus.compare_exchange_weak(current, status)) {
-    }
+int ReplyHandler::Status() const {
+    return m_ledger.Abandoned() ? kStatusAbandon : m_ledger.Last().status;
 }
 
 Identity ReplyHandler::DeviceIdentity() const {

@@ -1,22 +1,22 @@
 #pragma once
-// Turns the device's messages into the reply the update worker waits for: on
-// every timer tick it drains the receive list, sets the reply status, stores
-// the device identity or version a reply carries, and signals the reply event
-// after those stores. It answers the device's own requests and notices.
+// Turns the device's messages into the replies the update worker waits for: on
+// every timer tick it drains the receive list, stores the device identity or
+// version a reply carries, and then records the reply in the ledger. It
+// answers the device's own requests and notices. A message is believed only
+// when it is whole: F0, data bytes below 0x80, F7.
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
-#include "midi/auto_reset_event.h"
 #include "midi/midi_in.h"
 #include "protocol/messenger.h"
+#include "protocol/reply_ledger.h"
 
 namespace corvane::protocol {
 
 // Reply status values with a meaning of their own; 2-127 are failures the
-// device reported.
+// device reported. No device message can carry 255: it means abandoned.
 inline constexpr int kStatusOk = 0;
 inline constexpr int kStatusFailed = 1;
 inline constexpr int kStatusRestart = 11;
@@ -34,13 +34,14 @@ public:
                              std::uintptr_t reserved1, std::uintptr_t reserved2);
     // Handles every message waiting in the receive list, oldest first.
     void ProcessReplies();
-    // Handles one message; messages too short for what their kind reads are
-    // dropped without an answer.
+    // Handles one message; messages that are not whole, or too short for what
+    // their kind reads, are dropped without an answer.
     void Dispatch(midi::ByteView m);
 
-    int Status() const { return m_replyStatus.load(); }
-    midi::AutoResetEvent& Event() { return m_replyEvent; }
-    // Sets status 255 for good and releases the waiting worker.
+    // The status of the latest reply; 255 once abandoned.
+    int Status() const;
+    ReplyLedger& Ledger() { return m_ledger; }
+    // Releases the waiting worker for good; the status reads 255 from now on.
     void Abandon();
 
     Identity DeviceIdentity() const;
@@ -49,18 +50,17 @@ public:
     std::vector<std::uint8_t> ReadBackData() const;
 
 private:
-    void SetStatus(int status);
     void HandleManufacturer(midi::ByteView m);
     void HandleGeneralInformation(midi::ByteView m);
     void HandleReadBack(midi::ByteView m);
 
     midi::CDxMidiIn& m_midiIn;
     Messenger& m_messenger;
-    midi::AutoResetEvent m_replyEvent;
-    std::atomic<int> m_replyStatus{kStatusOk};
+    ReplyLedger m_ledger;
 
     // Guards the stored identity and version and the read-back store; written
-    // on the timer thread, read by the worker after the event.
+    // on the timer thread before the reply is recorded, read by the worker
+    // once its wait has ended.
     mutable std::mutex m_dataMutex;
     Identity m_deviceIdentity{};
     Identity m_deviceVersion{};

@@ -15,6 +15,12 @@ constexpr int kEraseRetries = 6;   // a region is asked to be erased at most 7 t
 constexpr int kBlockRetries = 31;  // a block is sent at most 32 times
 constexpr int kEraseProgressRange = 10;
 
+// Whatever the port said: a request that did not go out shows as the time-out
+// of its wait, and a reply that comes all the same is still in step.
+bool SentAnyway(int) {
+    return true;
+}
+
 }  // namespace
 
 UpdateProcedure::UpdateProcedure(UpdateHost& host, protocol::Messenger& messenger,
@@ -26,39 +32,85 @@ UpdateProcedure::UpdateProcedure(UpdateHost& host, protocol::Messenger& messenge
       m_timing(timing),
       m_image(std::move(image)) {}
 
-void UpdateProcedure::Abandon() {
-    {
-        std::lock_guard lock(m_abandonMutex);
-        m_abandoned = true;
-    }
-    m_abandonCv.notify_all();
-}
-
-bool UpdateProcedure::Pause(Millis duration) {
-    std::unique_lock lock(m_abandonMutex);
-    return !m_abandonCv.wait_for(lock, duration, [this] { return m_abandoned.load(); });
-}
-
 template <typename Send>
-UpdateProcedure::Outcome UpdateProcedure::Request(Send send, Millis timeout) {
+UpdateProcedure::Outcome UpdateProcedure::Request(Send send, Millis timeout,
+                                                  protocol::ReplyKind asked) {
+    using End = protocol::ReplyLedger::End;
+    const protocol::ReplyLedger& ledger = m_replies.Ledger();
     if (Abandoned()) {
         return Outcome::kAbandoned;
     }
-    // A reply that came after its wait timed out would otherwise be credited
-    // to this request.
-    m_replies.Event().Reset();
-    send();
+    // A reply that came while none was owed cannot be told from this
+    // request's own.
+    if (ledger.Last().number != m_expected) {
+        return Outcome::kUnmatched;
+    }
+    if (!send()) {
+        return Outcome::kNotSent;
+    }
     ++m_requestsSent;
-    const midi::WaitResult result = m_replies.Event().Wait(timeout);
-    if (Abandoned() || m_replies.Status() == protocol::kStatusAbandon) {
+    ++m_expected;
+    protocol::ReplyLedger::Snapshot wait = ledger.WaitFor(m_expected, timeout);
+    if (wait.end == End::kTimedOut) {
+        // The reply may still be on its way; were it left standing, it would
+        // be taken for the next request's. Drop it if it comes in time, else
+        // give it up.
+        wait = ledger.WaitFor(m_expected, m_timing.lateReplyWait);
+        if (wait.end == End::kTimedOut) {
+            --m_expected;
+            ++m_givenUp;
+            return Outcome::kTimedOut;
+        }
+        if (wait.end == End::kReached && wait.last.number == m_expected) {
+            return Outcome::kTimedOut;
+        }
+    }
+    if (wait.end == End::kAbandoned) {
         return Outcome::kAbandoned;
     }
-    return result == midi::WaitResult::kSignalled ? Outcome::kReply : Outcome::kTimedOut;
+    // More replies than requests, or an identity or version reply where
+    // neither was asked for: the replies are no longer in step with the
+    // requests.
+    if (wait.last.number != m_expected ||
+        (wait.last.kind != protocol::ReplyKind::kResult && wait.last.kind != asked)) {
+        return Outcome::kUnmatched;
+    }
+    m_reply = wait.last;
+    return Outcome::kReply;
+}
+
+UpdateProcedure::Outcome UpdateProcedure::Pause(Millis duration) {
+    const protocol::ReplyLedger::Snapshot wait =
+        m_replies.Ledger().WaitFor(m_expected + 1, duration);
+    switch (wait.end) {
+        case protocol::ReplyLedger::End::kAbandoned:
+            return Outcome::kAbandoned;
+        case protocol::ReplyLedger::End::kReached:
+            return Outcome::kUnmatched;
+        case protocol::ReplyLedger::End::kTimedOut:
+            break;
+    }
+    return Outcome::kQuiet;
 }
 
 void UpdateProcedure::Fail(StringId text) {
-    m_host.ErrorBox(text);
-    m_host.RestoreControls();
+    m_host.EndWithError(text);
+}
+
+void UpdateProcedure::FailOn(Outcome outcome, StringId timeoutText) {
+    switch (outcome) {
+        case Outcome::kAbandoned:
+            return;
+        case Outcome::kUnmatched:
+            Fail(IDS_TRANSFER_ERROR);
+            return;
+        case Outcome::kTimedOut:
+        case Outcome::kNotSent:
+        case Outcome::kReply:
+        case Outcome::kQuiet:
+            Fail(timeoutText);
+            return;
+    }
 }
 
 bool UpdateProcedure::LoadImage(std::size_t& size) {
@@ -76,25 +128,23 @@ bool UpdateProcedure::LoadImage(std::size_t& size) {
 }
 
 void UpdateProcedure::Run() {
+    using protocol::ReplyKind;
+    // Replies that came between runs answer nothing of this one.
+    m_expected = m_replies.Ledger().Last().number;
+    m_givenUp = 0;
+
     // 1-3: identify the device.
-    if (Abandoned()) {
-        return;
-    }
-    m_replies.Event().Reset();
-    if (m_messenger.SendIdentityRequest() != 0) {
+    Outcome outcome = Request([this] { return m_messenger.SendIdentityRequest() == 0; },
+                              m_timing.identityWait, ReplyKind::kIdentity);
+    if (outcome == Outcome::kNotSent) {
         Fail(IDS_CANT_OPEN_MIDI_OUT);
         return;
     }
-    ++m_requestsSent;
-    const midi::WaitResult identityWait = m_replies.Event().Wait(m_timing.identityWait);
-    if (Abandoned() || m_replies.Status() == protocol::kStatusAbandon) {
+    if (outcome != Outcome::kReply) {
+        FailOn(outcome, IDS_TIMEOUT_1);
         return;
     }
-    if (identityWait == midi::WaitResult::kTimedOut) {
-        Fail(IDS_TIMEOUT_1);
-        return;
-    }
-    if (m_replies.Status() != protocol::kStatusOk) {
+    if (m_reply.kind != ReplyKind::kIdentity || m_reply.status != protocol::kStatusOk) {
         Fail(IDS_ILLEGAL_DEVICE);
         return;
     }
@@ -110,25 +160,25 @@ void UpdateProcedure::Run() {
     m_messenger.SetIdentityReplyIdentity(identity);
 
     // 6: open the conversation.
-    switch (Request([this] { m_messenger.SendOpeningRequest(); }, m_timing.openingWait)) {
-        case Outcome::kAbandoned:
-            return;
-        case Outcome::kTimedOut:
-            Fail(IDS_TIMEOUT_1);
-            return;
-        case Outcome::kReply:
-            if (m_replies.Status() != protocol::kStatusOk) {
-                Fail(IDS_TRANSFER_ERROR);
-                return;
-            }
-            break;
+    outcome = Request([this] { return SentAnyway(m_messenger.SendOpeningRequest()); }, m_timing.openingWait,
+                      ReplyKind::kResult);
+    if (outcome != Outcome::kReply) {
+        FailOn(outcome, IDS_TIMEOUT_1);
+        return;
+    }
+    if (m_reply.status != protocol::kStatusOk) {
+        Fail(IDS_TRANSFER_ERROR);
+        return;
     }
 
     // 7-9: load the image, learn the device's version, check the image.
     std::size_t imageSize = 0;
     LoadImage(imageSize);
     protocol::Identity version = kUnknownDeviceVersion;
-    QueryDeviceVersion(version);
+    if (QueryDeviceVersion(version) != 0 && m_unmatched) {
+        FailOn(Outcome::kUnmatched, IDS_TRANSFER_ERROR);
+        return;
+    }
     if (Abandoned()) {
         return;
     }
@@ -146,39 +196,28 @@ void UpdateProcedure::Run() {
         return;
     }
     if (permitted != 0) {
-        Fail(IDS_CANNOT_UPDATE_VERSION);
+        Fail(m_unmatched ? IDS_TRANSFER_ERROR : IDS_CANNOT_UPDATE_VERSION);
         return;
     }
 
     // 12-13: ask the device to prepare.
-    const Outcome prepared = Request(
+    outcome = Request(
         [this] {
-            m_messenger.SendPrepareRequest();
+            const int sent = m_messenger.SendPrepareRequest();
             m_host.SetStatusText("");
             m_host.SetHintText("");
+            return SentAnyway(sent);
         },
-        m_timing.prepareWait);
-    if (prepared == Outcome::kAbandoned) {
+        m_timing.prepareWait, ReplyKind::kResult);
+    if (outcome != Outcome::kReply) {
+        FailOn(outcome, IDS_TIMEOUT_1);
         return;
     }
-    if (prepared == Outcome::kTimedOut) {
-        Fail(IDS_TIMEOUT_1);
-        return;
-    }
-    switch (m_replies.Status()) {
+    switch (m_reply.status) {
         case protocol::kStatusOk:
             break;
         case protocol::kStatusRestart:
-            m_host.SetStatusText(LoadString(IDS_READY_FOR_UPDATE));
-            m_host.SetHintText(LoadString(IDS_RESTART_DEVICE));
-            m_host.ShowRestartPicture(true);
-            m_host.RestoreControls();
-            m_host.EnableExecute(false);
-            m_host.EnableExit(false);
-            m_host.EnableRescan(false);
-            m_host.EnablePortLists(false);
-            m_host.EnableCloseCommand(false);
-            m_host.SetRestartPending();
+            m_host.EndWaitingForDevice();
             return;
         case protocol::kStatusLowBattery:
             Fail(IDS_LOW_BATTERY);
@@ -190,7 +229,9 @@ void UpdateProcedure::Run() {
 
     // 14-15: erase and write.
     m_host.ShowRestartPicture(false);
-    if (!Pause(m_timing.beforeSteps)) {
+    outcome = Pause(m_timing.beforeSteps);
+    if (outcome != Outcome::kQuiet) {
+        FailOn(outcome, IDS_TRANSFER_ERROR);
         return;
     }
     m_host.SetStepText(FormatStepStart(m_stepCount));
@@ -198,30 +239,28 @@ void UpdateProcedure::Run() {
         return;
     }
 
-    // 16-17: close the conversation; any answer counts.
-    switch (Request([this] { m_messenger.SendClosingRequest(); }, m_timing.closingWait)) {
-        case Outcome::kAbandoned:
-            return;
-        case Outcome::kTimedOut:
-            Fail(IDS_TRANSFER_ERROR);
-            return;
-        case Outcome::kReply:
-            break;
-    }
-    if (!Pause(m_timing.afterClosing)) {
+    // 16-17: close the conversation; any answer counts. The pause after it
+    // is also the last look for a reply nobody asked for: one means every
+    // reply since some request was taken for its successor's.
+    outcome = Request([this] { return SentAnyway(m_messenger.SendClosingRequest()); }, m_timing.closingWait,
+                      ReplyKind::kResult);
+    if (outcome != Outcome::kReply) {
+        FailOn(outcome, IDS_TRANSFER_ERROR);
         return;
     }
-    m_host.SetStatusText(LoadString(IDS_UPDATE_COMPLETED));
-    m_host.SetHintText(LoadString(IDS_RESTART_DEVICE));
-    m_host.ShowRestartPicture(true);
-    m_host.RestoreControls();
-    m_host.EnableExecute(false);
+    outcome = Pause(m_timing.afterClosing);
+    if (outcome != Outcome::kQuiet) {
+        FailOn(outcome, IDS_TRANSFER_ERROR);
+        return;
+    }
+    m_host.EndCompleted();
 }
 
 int UpdateProcedure::QueryDeviceVersion(protocol::Identity& version) {
-    if (Request([this] { m_messenger.SendVersionQuery(); }, m_timing.versionWait) !=
-            Outcome::kReply ||
-        m_replies.Status() != protocol::kStatusOk) {
+    const Outcome outcome = Request([this] { return SentAnyway(m_messenger.SendVersionQuery()); },
+                                    m_timing.versionWait, protocol::ReplyKind::kVersion);
+    m_unmatched = outcome == Outcome::kUnmatched;
+    if (outcome != Outcome::kReply || m_reply.kind != protocol::ReplyKind::kVersion) {
         return -1;
     }
     version = m_replies.DeviceVersion();
@@ -229,9 +268,10 @@ int UpdateProcedure::QueryDeviceVersion(protocol::Identity& version) {
 }
 
 int UpdateProcedure::RequestUpdatePermission(std::uint32_t updateType) {
-    if (Request([&] { m_messenger.SendUpdatePermission(updateType); }, m_timing.permissionWait) !=
-            Outcome::kReply ||
-        m_replies.Status() != protocol::kStatusOk) {
+    const Outcome outcome = Request([&] { return SentAnyway(m_messenger.SendUpdatePermission(updateType)); },
+                                    m_timing.permissionWait, protocol::ReplyKind::kResult);
+    m_unmatched = outcome == Outcome::kUnmatched;
+    if (outcome != Outcome::kReply || m_reply.status != protocol::kStatusOk) {
         return -1;
     }
     return 0;
@@ -242,6 +282,7 @@ void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> secti
     const int n = static_cast<int>(std::count_if(sections.begin(), sections.end(), selected));
     m_steps = StepTable{};
     m_stepCount = 0;
+    m_infoWriteEntry = -1;
     int next = 0;
     auto fill = [&](int entry, int kind, const image::SectionRecord& s) {
         if (entry < 0 || entry >= kStepTableSize) {
@@ -260,6 +301,7 @@ void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> secti
             // INFO is erased before anything else and written after everything else.
             fill(next++, kStepErase, s);
             fill(2 * n, kStepWrite, s);
+            m_infoWriteEntry = 2 * n;
         } else {
             fill(next++, kStepErase, s);
             fill(next++, kStepWrite, s);
@@ -269,7 +311,8 @@ void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> secti
 
 int UpdateProcedure::RunSteps() {
     int shown = 1;
-    for (const StepEntry& step : m_steps) {
+    for (std::size_t k = 0; k < m_steps.size(); ++k) {
+        const StepEntry& step = m_steps[k];
         shown = std::min(shown, m_stepCount);
         m_host.SetStepText(FormatStep(shown, m_stepCount));
         if (step.kind == kStepErase) {
@@ -278,6 +321,16 @@ int UpdateProcedure::RunSteps() {
             }
             ++shown;
         } else if (step.kind == kStepWrite) {
+            // INFO makes the device take the new firmware: after a reply was
+            // given up, first let a reply that is still on its way show that
+            // the replies had slipped out of step.
+            if (static_cast<int>(k) == m_infoWriteEntry && m_givenUp > 0) {
+                const Outcome settled = Pause(m_timing.lateReplyWait);
+                if (settled != Outcome::kQuiet) {
+                    FailOn(settled, IDS_TRANSFER_ERROR);
+                    return -1;
+                }
+            }
             if (WriteRegion(step.flashAddress, static_cast<int>(step.flashSize),
                             m_imageBuffer.data() + step.imageOffset) != 0) {
                 return -1;
@@ -295,19 +348,17 @@ int UpdateProcedure::EraseRegion(std::uint32_t address, std::uint32_t size) {
         const std::uint8_t model = m_messenger.ModelByte();
         const Outcome outcome = Request(
             [&] {
-                m_messenger.SendEraseRequest(model, address, size);
+                const int sent = m_messenger.SendEraseRequest(model, address, size);
                 m_host.SetProgressPos(1);
                 m_host.SetStatusText(LoadString(IDS_ERASING));
+                return SentAnyway(sent);
             },
-            m_timing.eraseWait);
-        if (outcome == Outcome::kAbandoned) {
+            m_timing.eraseWait, protocol::ReplyKind::kResult);
+        if (outcome != Outcome::kReply) {
+            FailOn(outcome, IDS_TIMEOUT_3);
             return -1;
         }
-        if (outcome == Outcome::kTimedOut) {
-            Fail(IDS_TIMEOUT_3);
-            return -1;
-        }
-        if (m_replies.Status() == protocol::kStatusOk) {
+        if (m_reply.status == protocol::kStatusOk) {
             m_host.SetProgressPos(kEraseProgressRange);
             return 0;
         }
@@ -315,7 +366,9 @@ int UpdateProcedure::EraseRegion(std::uint32_t address, std::uint32_t size) {
             Fail(IDS_TRANSFER_ERROR);
             return -1;
         }
-        if (!Pause(m_timing.retryPause)) {
+        const Outcome paused = Pause(m_timing.retryPause);
+        if (paused != Outcome::kQuiet) {
+            FailOn(paused, IDS_TRANSFER_ERROR);
             return -1;
         }
     }
@@ -333,15 +386,17 @@ int UpdateProcedure::WriteRegion(std::uint32_t address, int length, const std::u
         const std::uint8_t model = m_messenger.ModelByte();
         const Outcome outcome = Request(
             [&] {
-                m_messenger.SendBlockWrite(model, data + done,
-                                           address + static_cast<std::uint32_t>(done), block);
+                const int sent = m_messenger.SendBlockWrite(
+                    model, data + done, address + static_cast<std::uint32_t>(done), block);
                 m_host.SetStatusText(FormatDataTransmit(done, length));
+                return SentAnyway(sent);
             },
-            m_timing.blockWait);
-        if (outcome == Outcome::kAbandoned) {
+            m_timing.blockWait, protocol::ReplyKind::kResult);
+        if (outcome == Outcome::kAbandoned || outcome == Outcome::kUnmatched) {
+            FailOn(outcome, IDS_TRANSFER_ERROR);
             return -1;
         }
-        if (outcome == Outcome::kReply && m_replies.Status() == protocol::kStatusOk) {
+        if (outcome == Outcome::kReply && m_reply.status == protocol::kStatusOk) {
             retries = 0;
             done += block;
             m_host.SetProgressPos(done);
@@ -354,7 +409,9 @@ int UpdateProcedure::WriteRegion(std::uint32_t address, int length, const std::u
             Fail(outcome == Outcome::kTimedOut ? IDS_TIMEOUT_2 : IDS_TRANSFER_ERROR);
             return -1;
         }
-        if (!Pause(m_timing.retryPause)) {
+        const Outcome paused = Pause(m_timing.retryPause);
+        if (paused != Outcome::kQuiet) {
+            FailOn(paused, IDS_TRANSFER_ERROR);
             return -1;
         }
     }

@@ -5,10 +5,8 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <span>
 #include <vector>
 
@@ -41,11 +39,10 @@ public:
     UpdateProcedure(UpdateHost& host, protocol::Messenger& messenger,
                     protocol::ReplyHandler& replies, const Timing& timing, ImageSource image);
 
-    // The worker thread's whole run.
+    // The worker thread's whole run. Once the reply handler's ledger is
+    // abandoned, every wait and pause ends at once and the run ends without
+    // another call to the host.
     void Run();
-    // Ends every wait and pause of a run at once; the run then ends without
-    // another call to the host. For good: the window is going away.
-    void Abandon();
 
     int QueryDeviceVersion(protocol::Identity& version);
     int RequestUpdatePermission(std::uint32_t updateType);
@@ -60,15 +57,27 @@ public:
     std::uint64_t RequestsSent() const { return m_requestsSent; }
 
 private:
-    enum class Outcome { kReply, kTimedOut, kAbandoned };
-    // Drops a reply that arrived after its wait had timed out, sends the
-    // request, then waits for the answer.
+    enum class Outcome {
+        kReply,      // the request's own reply, in m_reply
+        kTimedOut,   // no reply in time; a late one was dropped or given up
+        kUnmatched,  // a reply no request is owed: nothing can be credited safely
+        kAbandoned,
+        kNotSent,    // the port refused the request; nothing is owed
+        kQuiet,      // a pause passed without a reply
+    };
+    // Sends the request (`send` returns false when the port refused it) and
+    // waits for the reply the count says is its own; one of kind `asked` or a
+    // result message.
     template <typename Send>
-    Outcome Request(Send send, Millis timeout);
-    bool Pause(Millis duration);  // false when abandoned meanwhile
+    Outcome Request(Send send, Millis timeout, protocol::ReplyKind asked);
+    // A pause in which no reply is owed: any that comes is unmatched.
+    Outcome Pause(Millis duration);
     // Ends the run with an error box and gives the controls back.
     void Fail(StringId text);
-    bool Abandoned() const { return m_abandoned; }
+    // The run's end for an outcome other than a reply: the box of a time-out,
+    // "Transfer error occurred." for an unmatched reply, nothing when abandoned.
+    void FailOn(Outcome outcome, StringId timeoutText);
+    bool Abandoned() const { return m_replies.Ledger().Abandoned(); }
     bool LoadImage(std::size_t& size);
 
     UpdateHost& m_host;
@@ -81,11 +90,14 @@ private:
     std::vector<std::uint8_t> m_imageBuffer;
     StepTable m_steps{};
     int m_stepCount = 0;
+    int m_infoWriteEntry = -1;
+    // Replies the requests sent so far will bring, counted like the ledger's:
+    // the reply whose number reaches it answers the latest request.
+    std::uint64_t m_expected = 0;
+    int m_givenUp = 0;         // requests of this run whose reply never came
+    bool m_unmatched = false;  // why the last version or permission request failed
+    protocol::Reply m_reply;
     std::atomic<std::uint64_t> m_requestsSent{0};
-
-    std::mutex m_abandonMutex;  // guards nothing but the wake-up of Pause
-    std::condition_variable m_abandonCv;
-    std::atomic<bool> m_abandoned{false};
 };
 
 }  // namespace corvane::update

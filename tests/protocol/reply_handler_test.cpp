@@ -10,7 +10,6 @@ namespace corvane::protocol {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using std::chrono::milliseconds;
 
 // The updater's side of a device: replies go into the receive list, answers
 // come out of the output port. Ticks are driven by hand.
@@ -25,9 +24,15 @@ protected:
     }
     void Receive(const Bytes& m) { ASSERT_TRUE(m_backend.Deliver(m_fromDevice, m)); }
     void Tick() { m_handler.ProcessReplies(); }
-    bool Signalled() {
-        return m_handler.Event().Wait(milliseconds(0)) == midi::WaitResult::kSignalled;
+    // Replies recorded since the last look.
+    std::uint64_t NewReplies() {
+        const std::uint64_t now = m_handler.Ledger().Last().number;
+        const std::uint64_t fresh = now - m_seen;
+        m_seen = now;
+        return fresh;
     }
+    bool Signalled() { return NewReplies() > 0; }
+    ReplyKind LastKind() { return m_handler.Ledger().Last().kind; }
     std::vector<Bytes> Answers() { return m_backend.Sent(m_toDevice); }
 
     midi::LoopbackBackend m_backend;
@@ -37,6 +42,7 @@ protected:
     midi::CDxMidiIn m_in{m_backend};
     Messenger m_messenger{m_out};
     ReplyHandler m_handler{m_in, m_messenger};
+    std::uint64_t m_seen = 0;
 };
 
 TEST_F(ReplyHandlerTest, ResultMessagesSetTheStatusAsSent) {
@@ -50,13 +56,51 @@ TEST_F(ReplyHandlerTest, ResultMessagesSetTheStatusAsSent) {
     EXPECT_TRUE(m_in.GetFirstMessage().empty());
 }
 
-TEST_F(ReplyHandlerTest, TwoRepliesInOneTickLeaveTheLastStatusAndOneSignal) {
+TEST_F(ReplyHandlerTest, TwoRepliesInOneTickAreCountedAsTwo) {
     Receive({0xF0, 0x52, 0x00, 0x6E, 0x00, 0x00, 0xF7});
     Receive({0xF0, 0x52, 0x00, 0x6E, 0x00, 0x07, 0xF7});
     Tick();
     EXPECT_EQ(m_handler.Status(), 7);
-    EXPECT_TRUE(Signalled());
-    EXPECT_FALSE(Signalled());
+    EXPECT_EQ(NewReplies(), 2u);
+}
+
+// What the device sends is believed only when it is a whole message of data
+// bytes: one bad byte must not become a status no device can send.
+TEST_F(ReplyHandlerTest, MessagesThatAreNotWholeAreDroppedUnanswered) {
+    m_messenger.SetDeviceIdentityCopy({0x6E, 0x00, 0x28, 0x00});
+    for (const Bytes& m : std::vector<Bytes>{
+             {0xF0, 0x52, 0x00, 0x6E, 0x00, 0xFF, 0xF7},  // status byte not a data byte
+             {0xF0, 0x52, 0x00, 0x6E, 0x00, 0x80, 0xF7},
+             {0xF0, 0x52, 0x00, 0x6E, 0x00, 0xF7},        // result cut before its status
+             {0xF0, 0x52, 0x00, 0x6E, 0x00, 0x00},        // no F7
+             {0xF0, 0x52, 0x00, 0x6E, 0x07, 0xF8, 0xF7},  // would be refused if believed
+             {0xF0, 0x52, 0x00, 0x6E, 0x64, 0x45, 0x01, 0x02, 0x03, 0x84, 0x00, 0xF7},
+             {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x41, 0x6E, 0x00, 0x28, 0xF7},
+             {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x41, 0x6E, 0x00, 0xA8, 0x00, 0x01, 0x00, 0x00, 0x00,
+              0xF7},
+         }) {
+        Receive(m);
+    }
+    Tick();
+    EXPECT_EQ(NewReplies(), 0u);
+    EXPECT_TRUE(Answers().empty());
+    EXPECT_EQ(m_handler.Status(), kStatusOk);
+    EXPECT_EQ(m_handler.DeviceIdentity(), (Identity{}));
+    EXPECT_EQ(m_handler.DeviceVersion(), (Identity{}));
+    EXPECT_TRUE(m_in.GetFirstMessage().empty());
+}
+
+TEST_F(ReplyHandlerTest, EachReplyIsRecordedWithItsKind) {
+    Receive({0xF0, 0x7E, 0x00, 0x06, 0x02, 0x41, 0x6E, 0x00, 0x28, 0x00, 0xF7});
+    Tick();
+    EXPECT_EQ(LastKind(), ReplyKind::kIdentity);
+    Receive({0xF0, 0x52, 0x00, 0x6E, 0x64, 0x45, 0x01, 0x02, 0x03, 0x04, 0xF7});
+    Tick();
+    EXPECT_EQ(LastKind(), ReplyKind::kVersion);
+    Receive({0xF0, 0x52, 0x00, 0x6E, 0x02, 0xF7});
+    Tick();
+    EXPECT_EQ(LastKind(), ReplyKind::kResult);
+    EXPECT_EQ(NewReplies(), 3u);
 }
 
 TEST_F(ReplyHandlerTest, DeviceNoticesAreAcknowledgedWithoutSignal) {
@@ -169,28 +213,26 @@ TEST_F(ReplyHandlerTest, ReadBackDataAreKeptOnlyWhenTheirCrcMatches) {
     const Bytes first{0x10, 0x90, 0x20, 0xA0, 0x30, 0xB0, 0x40, 0xC0, 0x50};
     Receive(ReadBackReply(first, Crc32(first.data(), 9)));
     Tick();
-    EXPECT_TRUE(Signalled());
-    EXPECT_EQ(m_handler.Status(), kStatusOk);
     EXPECT_EQ(m_handler.ReadBackData(), first);
 
     const Bytes second{0x01, 0x02, 0x03};
     Receive(ReadBackReply(second, 0x12345678));
     Tick();
-    EXPECT_TRUE(Signalled());
-    EXPECT_EQ(m_handler.Status(), kStatusFailed);
     EXPECT_EQ(m_handler.ReadBackPosition(), first.size());
 }
 
-TEST_F(ReplyHandlerTest, ReadBackVariantsAlwaysSignal) {
+// No request asks for read-back data: taken for a reply, a read-back would
+// answer whatever request was waiting.
+TEST_F(ReplyHandlerTest, ReadBackRepliesAnswerNoRequest) {
+    const Bytes data{0x01, 0x02, 0x03};
     Receive({0xF0, 0x52, 0x00, 0x6E, 0x00, 0x09, 0xF7});
     Receive({0xF0, 0x52, 0x00, 0x6E, 0x60, 0x00, 0xF7});
-    Tick();
-    EXPECT_EQ(m_handler.Status(), 9);  // offset 5 other than 04 leaves the status
-    EXPECT_TRUE(Signalled());
     Receive({0xF0, 0x52, 0x00, 0x6E, 0x60, 0x04, 0x31, 0xF7});
+    Receive(ReadBackReply(data, Crc32(data.data(), 3)));
     Tick();
-    EXPECT_EQ(m_handler.Status(), kStatusFailed);
-    EXPECT_TRUE(Signalled());
+    EXPECT_EQ(NewReplies(), 1u);
+    EXPECT_EQ(m_handler.Status(), 9);
+    EXPECT_EQ(m_handler.ReadBackData(), data);
 }
 
 TEST_F(ReplyHandlerTest, ReadBackThatWouldOverrunTheStoreIsRefused) {
@@ -201,17 +243,16 @@ TEST_F(ReplyHandlerTest, ReadBackThatWouldOverrunTheStoreIsRefused) {
     for (std::size_t i = 0; i < fits; ++i) {
         Receive(ReadBackReply(chunk, crc));
         Tick();
-        ASSERT_EQ(m_handler.Status(), kStatusOk);
+        ASSERT_EQ(m_handler.ReadBackPosition(), (i + 1) * chunk.size());
     }
     Receive(ReadBackReply(chunk, crc));
     Tick();
-    EXPECT_EQ(m_handler.Status(), kStatusFailed);
     EXPECT_EQ(m_handler.ReadBackPosition(), fits * chunk.size());
 }
 
 TEST_F(ReplyHandlerTest, AbandonSticksWhateverTheDeviceSendsAfterwards) {
     m_handler.Abandon();
-    EXPECT_TRUE(Signalled());
+    EXPECT_TRUE(m_handler.Ledger().Abandoned());
     Receive({0xF0, 0x52, 0x00, 0x6E, 0x00, 0x00, 0xF7});
     Receive(
         {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x52, 0x6E, 0x00, 0x28, 0x00, 0x31, 0x30, 0x30, 0x30, 0xF7});

@@ -21,6 +21,7 @@ inline update::Timing FastTiming() {
     t.identityWait = t.openingWait = t.versionWait = t.permissionWait = t.prepareWait =
         t.eraseWait = t.closingWait = std::chrono::milliseconds(400);
     t.blockWait = std::chrono::milliseconds(100);
+    t.lateReplyWait = std::chrono::milliseconds(100);
     t.retryPause = std::chrono::milliseconds(1);
     t.beforeSteps = std::chrono::milliseconds(5);
     t.afterClosing = std::chrono::milliseconds(5);

@@ -86,8 +86,13 @@ TEST(DeviceOptionsTest, FaultForms) {
 
     // Late: after the updater's own wait for a block (1,000 ms) has passed.
     f = OneFault("late:block:2");
-    EXPECT_EQ(f.action, FaultAction::kDelay);
+    EXPECT_EQ(f.action, FaultAction::kBusy);
     EXPECT_GT(f.duration, device::Millis{1000});
+
+    EXPECT_EQ(OneFault("busy:block:1:2500").duration, device::Millis{2500});
+    EXPECT_EQ(OneFault("twice:erase:1").action, FaultAction::kDuplicate);
+    EXPECT_EQ(OneFault("corrupt:closing:1").status, 0xFF);
+    EXPECT_EQ(OneFault("corrupt:closing:1:0x80").status, 0x80);
 
     f = OneFault("refuse:prepare:1:0x05");
     EXPECT_EQ(f.action, FaultAction::kRefuse);

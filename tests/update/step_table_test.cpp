@@ -14,20 +14,15 @@ namespace {
 
 class NoHost final : public UpdateHost {
 public:
-    void ErrorBox(StringId) override {}
-    void RestoreControls() override {}
-    void EnableExecute(bool) override {}
-    void EnableExit(bool) override {}
-    void EnableRescan(bool) override {}
-    void EnablePortLists(bool) override {}
-    void EnableCloseCommand(bool) override {}
+    void EndWithError(StringId) override {}
+    void EndCompleted() override {}
+    void EndWaitingForDevice() override {}
     void SetStatusText(const std::string&) override {}
     void SetHintText(const std::string&) override {}
     void SetStepText(const std::string&) override {}
     void ShowRestartPicture(bool) override {}
     void SetProgressRange(int, int) override {}
     void SetProgressPos(int) override {}
-    void SetRestartPending() override {}
 };
 
 class StepTableTest : public ::testing::Test {

@@ -1,0 +1,197 @@
+// Every request against every way a device can fail it: each run ends either
+// completed with the flash holding the image, or with its box and the
+// controls given back. Never "completed" over a wrong flash, never stuck.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "support/update_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using device::Fault;
+using device::RequestKind;
+using std::chrono::milliseconds;
+
+enum class Play { kDrop, kRefuse, kLateInQuiet, kLateBeyond, kTwice, kBadByte, kGarbage, kVanish };
+
+constexpr const char* kCompleted = "";
+constexpr const char* kTimeout1 = "Time out error(1)";
+constexpr const char* kTimeout2 = "Time out error(2)";
+constexpr const char* kTimeout3 = "Time out error(3)";
+constexpr const char* kTransfer = "Transfer error occurred.";
+constexpr const char* kIllegal = "Illegal device connected.";
+constexpr const char* kCannot = "Cannot be updated to this version.";
+
+update::Timing MatrixTiming() {
+    update::Timing t;
+    t.identityWait = t.openingWait = t.versionWait = t.permissionWait = t.prepareWait =
+        t.eraseWait = t.closingWait = milliseconds(300);
+    t.blockWait = milliseconds(60);
+    t.lateReplyWait = milliseconds(150);
+    t.retryPause = milliseconds(20);
+    t.beforeSteps = milliseconds(5);
+    t.afterClosing = milliseconds(100);
+    t.restartDelay = milliseconds(50);
+    return t;
+}
+
+milliseconds WaitOf(RequestKind kind, const update::Timing& t) {
+    return kind == RequestKind::kBlockWrite ? t.blockWait : t.identityWait;
+}
+
+// Messages no device sends whole: cut short, a byte that is no data byte, a
+// stray channel message, a SysEx without its end.
+std::vector<midi::Bytes> Garbage() {
+    return {{0xF0, 0x52, 0x00, 0x6E, 0x00, 0xF7},
+            {0xF0, 0x52, 0x00, 0x6E, 0x00, 0xFF, 0xF7},
+            {0x90, 0x40, 0x7F},
+            {0xF0, 0x52, 0x00, 0x6E, 0x00, 0x00},
+            {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x41, 0x6E, 0x00, 0xA9, 0x00, 0xF7}};
+}
+
+Fault FaultFor(RequestKind kind, Play play, const update::Timing& t) {
+    const milliseconds wait = WaitOf(kind, t);
+    switch (play) {
+        case Play::kDrop:
+            return Fault::Drop(kind, 1);
+        case Play::kRefuse:
+            return Fault::Refuse(kind, 1);
+        case Play::kLateInQuiet:
+            return Fault::Busy(kind, 1, wait + t.lateReplyWait / 2);
+        case Play::kLateBeyond:
+            return Fault::Busy(kind, 1, wait + t.lateReplyWait + milliseconds(200));
+        case Play::kTwice:
+            return Fault::Duplicate(kind, 1);
+        case Play::kBadByte:
+            return Fault::Corrupt(kind, 1, 0xFF);
+        case Play::kGarbage:
+            return Fault::SendBefore(kind, 1, Garbage());
+        case Play::kVanish:
+            return Fault::Vanish(kind, 1, milliseconds(50));
+    }
+    return {};
+}
+
+struct Row {
+    RequestKind kind;
+    Play play;
+    const char* outcome;  // the box text, or kCompleted
+
+    friend void PrintTo(const Row& row, std::ostream* os) {
+        *os << static_cast<int>(row.kind) << "/" << static_cast<int>(row.play);
+    }
+};
+
+// Identity, opening, version, permission, prepare, erase, block, closing.
+const std::map<Play, std::array<const char*, 8>> kOutcomes{
+    {Play::kDrop,
+     {kTimeout1, kTimeout1, kCompleted, kCannot, kTimeout1, kTimeout3, kCompleted, kTransfer}},
+    {Play::kRefuse,
+     {kIllegal, kTransfer, kCompleted, kCannot, kTransfer, kCompleted, kCompleted, kCompleted}},
+    // A reply that comes while its wait is given a little longer is dropped;
+    // the request counts as unanswered.
+    {Play::kLateInQuiet,
+     {kTimeout1, kTimeout1, kCompleted, kCannot, kTimeout1, kTimeout3, kCompleted, kTransfer}},
+    // Later still: given up, then the reply comes after all. Where the run
+    // goes on, it is a reply no request is owed.
+    {Play::kLateBeyond,
+     {kTimeout1, kTimeout1, kTransfer, kCannot, kTimeout1, kTimeout3, kTransfer, kTransfer}},
+    {Play::kTwice,
+     {kTransfer, kTransfer, kTransfer, kTransfer, kTransfer, kTransfer, kTransfer, kTransfer}},
+    // A message with a byte of 0x80 or more is no message: as if unanswered.
+    {Play::kBadByte,
+     {kTimeout1, kTimeout1, kCompleted, kCannot, kTimeout1, kTimeout3, kCompleted, kTransfer}},
+    {Play::kGarbage,
+     {kCompleted, kCompleted, kCompleted, kCompleted, kCompleted, kCompleted, kCompleted,
+      kCompleted}},
+    // Open connections to a vanished port stay dead: the run times out.
+    {Play::kVanish,
+     {kTimeout1, kTimeout1, kCannot, kCannot, kTimeout1, kTimeout3, kTimeout2, kTransfer}},
+};
+
+std::vector<Row> Rows() {
+    std::vector<Row> rows;
+    for (const auto& [play, outcomes] : kOutcomes) {
+        for (std::size_t k = 0; k < device::kRequestKindCount; ++k) {
+            rows.push_back(Row{static_cast<RequestKind>(k), play, outcomes[k]});
+        }
+    }
+    return rows;
+}
+
+class UpdateFaultMatrixTest : public UpdateFixture, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(UpdateFaultMatrixTest, EndsCompletedWithTheImageOrWithItsBox) {
+    const Row& row = GetParam();
+    const update::Timing timing = MatrixTiming();
+    const std::vector<std::uint8_t> image = SmallImage(2);
+    device::DeviceConfig config;
+    config.faults.push_back(FaultFor(row.kind, row.play, timing));
+    RunUpdate(config, timing, ImageOf(image));
+
+    if (std::string(row.outcome).empty()) {
+        ExpectCompleted();
+        EXPECT_TRUE(FlashHoldsImage(m_device->Flash(), image));
+    } else {
+        ExpectFailedWith(row.outcome);
+    }
+}
+
+std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+    static const char* const kinds[] = {"Identity", "Opening", "Version", "Permission",
+                                        "Prepare",  "Erase",   "Block",   "Closing"};
+    static const char* const plays[] = {"Drop",  "Refuse",  "LateInQuiet", "LateBeyond",
+                                        "Twice", "BadByte", "Garbage",     "Vanish"};
+    return std::string(kinds[static_cast<int>(info.param.kind)]) +
+           plays[static_cast<int>(info.param.play)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, UpdateFaultMatrixTest, ::testing::ValuesIn(Rows()), RowName);
+
+// A block answered later than its wait and the look after it, then a later
+// block refused once: the late answer must not be taken for the repeat's, or
+// every answer after it lands one request late and the refusal is taken for
+// the next block's acknowledgement.
+class UpdateLateReplyTest : public UpdateFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UpdateLateReplyTest, ABlockAnsweredLateThenARefusalNeverEndsCompletedOverAHole) {
+    const update::Timing timing = MatrixTiming();
+    const milliseconds late = GetParam()
+                                  ? timing.blockWait + timing.lateReplyWait + milliseconds(300)
+                                  : timing.blockWait + timing.lateReplyWait / 2;
+    const std::vector<std::uint8_t> image = SmallImage(3);
+    device::DeviceConfig config;
+    config.faults.push_back(Fault::Busy(RequestKind::kBlockWrite, 1, late));
+    config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, 4));
+    RunUpdate(config, timing, ImageOf(image));
+    if (View().Text(app::Control::kStatus) == "Firmware update completed.") {
+        ExpectCompleted();
+        EXPECT_TRUE(FlashHoldsImage(m_device->Flash(), image));
+    } else {
+        ExpectFailedWith(kTransfer);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(InTheLookOrBeyond, UpdateLateReplyTest, ::testing::Bool());
+
+// The last MAIN block answered late, INFO's block refused: the closing
+// request's wait must not take INFO's refusal for its answer.
+TEST_F(UpdateLateReplyTest, InfosRefusalIsNotTakenForTheClosingAnswer) {
+    update::Timing timing = MatrixTiming();
+    const std::vector<std::uint8_t> image = SmallImage(2);
+    const int lastMainBlock = 3;
+    device::DeviceConfig config;
+    config.faults.push_back(
+        Fault::Busy(RequestKind::kBlockWrite, lastMainBlock,
+                    timing.blockWait + timing.lateReplyWait + milliseconds(200)));
+    config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, lastMainBlock + 1).Times(100));
+    RunUpdate(config, timing, ImageOf(image));
+    ExpectFailedWith(kTransfer);
+    EXPECT_FALSE(FlashHoldsImage(m_device->Flash(), image));
+}
+
+}  // namespace
+}  // namespace corvane::testing
