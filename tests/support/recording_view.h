@@ -3,6 +3,7 @@
 // dialog did to them, in order. Error boxes close at once, as if the user
 // pressed OK straight away.
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -26,9 +27,17 @@ public:
         m_title = title;
     }
     void EnableControl(Control c, bool enable) override {
-        std::lock_guard lock(m_mutex);
-        m_enabled[c] = enable;
+        {
+            std::lock_guard lock(m_mutex);
+            m_enabled[c] = enable;
+        }
+        if (m_onEnable) {
+            m_onEnable(c, enable);
+        }
     }
+    // Called on the user-interface thread after each change of a control's
+    // enabled state; set before the dialog is opened.
+    void OnEnable(std::function<void(Control, bool)> hook) { m_onEnable = std::move(hook); }
     void ShowControl(Control c, bool show) override {
         std::lock_guard lock(m_mutex);
         m_shown[c] = show;
@@ -128,7 +137,8 @@ private:
     }
     void Log(std::string entry) { m_log.push_back(std::move(entry)); }
 
-    mutable std::mutex m_mutex;  // guards everything below
+    std::function<void(Control, bool)> m_onEnable;  // set before use, then only read
+    mutable std::mutex m_mutex;                     // guards everything below
     std::string m_title;
     std::map<Control, bool> m_enabled;
     std::map<Control, bool> m_shown;

@@ -152,6 +152,14 @@ TEST_F(ToolProcessTest, LowBatteryFailsWithTheErrorBoxText) {
     EXPECT_TRUE(IsSummary(out.back(), "failed", 5)) << ran.out;
 }
 
+// One answer whose status byte is no data byte: dropped, the block sent
+// again, the update completed.
+TEST_F(ToolProcessTest, AnAnswerWithAByteAbove127IsNotBelieved) {
+    const Ran ran = Run(CORVANE_FLASH, "--simulate --fault corrupt:block:1:0xFF");
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.err, "");
+}
+
 TEST_F(ToolProcessTest, PortsChosenByExactNameOnly) {
     Ran ran = Run(CORVANE_FLASH, "--simulate --name 'Other Device' --in 'Other Device'");
     EXPECT_EQ(ran.status, 1);
