@@ -30,7 +30,7 @@ update::Timing MatrixTiming() {
     t.identityWait = t.openingWait = t.versionWait = t.permissionWait = t.prepareWait =
         t.eraseWait = t.closingWait = milliseconds(300);
     t.blockWait = milliseconds(60);
-    t.lateReplyWait = milliseconds(150);
+    t.lateReplyWait = milliseconds(300);
     t.retryPause = milliseconds(20);
     t.beforeSteps = milliseconds(5);
     t.afterClosing = milliseconds(100);

@@ -31,7 +31,7 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 class UpdateFlowTest : public UpdateFixture {};
 
 TEST_F(UpdateFlowTest, BuiltInImageLandsInFlashInfoErasedFirstAndWrittenLast) {
-    RunUpdate();
+    RunUpdate({}, CleanRunTiming());
     ExpectCompleted();
 
     const auto image = image::BuiltinImage();
@@ -61,7 +61,7 @@ TEST_F(UpdateFlowTest, BuiltInImageLandsInFlashInfoErasedFirstAndWrittenLast) {
 }
 
 TEST_F(UpdateFlowTest, StepIndicatorStatusLineAndProgressFollowTheSteps) {
-    RunUpdate();
+    RunUpdate({}, CleanRunTiming());
 
     std::vector<std::string> steps{"0/4", "1/4", "2/4", "3/4"};
     steps.insert(steps.end(), 15, "4/4");  // the empty entry, INFO's write, entries 5-17
