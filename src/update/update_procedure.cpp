@@ -127,8 +127,11 @@ void UpdateProcedure::Run() {
     // 7-9: load the image, learn the device's version, check the image.
     std::size_t imageSize = 0;
     LoadImage(imageSize);
-    protocol::Identity version = kUnknownDeviceVersion;
-    QueryDeviceVersion(version);
+    // A version that did not arrive stays unknown and matches no BOOT trailer.
+    std::optional<image::DeviceVersion> version;
+    if (protocol::Identity known{}; QueryDeviceVersion(known) == 0) {
+        version = known;
+    }
     if (Abandoned()) {
         return;
     }
