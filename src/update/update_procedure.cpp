@@ -176,11 +176,10 @@ void UpdateProcedure::Run() {
             m_host.SetHintText(LoadString(IDS_RESTART_DEVICE));
             m_host.ShowRestartPicture(true);
             m_host.RestoreControls();
+            // Exit and Close stay: the user may give up waiting for the device.
             m_host.EnableExecute(false);
-            m_host.EnableExit(false);
             m_host.EnableRescan(false);
             m_host.EnablePortLists(false);
-            m_host.EnableCloseCommand(false);
             m_host.SetRestartPending();
             return;
         case protocol::kStatusLowBattery:

@@ -20,11 +20,12 @@ protected:
     void StartDevice(device::DeviceConfig config = {}) {
         m_device = device::StartLoopbackDevice(m_backend, std::move(config));
     }
-    void OpenDialog(update::Timing timing = FastTiming(), update::ImageSource image = {}) {
+    void OpenDialog(update::Timing timing = FastTiming(), update::ImageSource image = {},
+                    bool holdDelayed = false) {
         DialogHarness::Options options;
         options.timing = timing;
         options.image = std::move(image);
-        m_harness.Open(options);
+        m_harness.Open(options, holdDelayed);
     }
     void Execute() {
         m_harness.Ui([&] { m_harness.Dialog().OnExecute(); });
