@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -18,6 +19,21 @@ namespace {
 // device that takes nothing for this long has gone or hung, and the message
 // fails instead of blocking its sender for good.
 constexpr int kStallMs = 5000;
+
+// The input buffer of an opened port. A USB MIDI driver (either side of the
+// link) drops whatever does not fit when a burst arrives faster than the
+// reading thread runs; a block write is about 4.7 KB, the default buffer 4 KB.
+constexpr std::size_t kInputBuffer = 256 * 1024;
+
+void SilentAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// alsa-lib prints its complaints (a card that went while it was being looked
+// at, say) to stderr; the updater shows none of the MIDI system's texts, so
+// they are silenced for the whole process.
+void SilenceAlsa() {
+    static std::once_flag silenced;
+    std::call_once(silenced, [] { snd_lib_error_set_handler(SilentAlsa); });
+}
 
 // Owns an snd_ctl_t for one card.
 struct Control {
@@ -65,6 +81,7 @@ void AddSubdevices(snd_ctl_t* ctl, int card, int device, snd_rawmidi_stream_t st
 }
 
 std::vector<RawMidiPort> ListPorts(snd_rawmidi_stream_t stream) {
+    SilenceAlsa();
     std::vector<RawMidiPort> ports;
     int card = -1;
     while (snd_card_next(&card) == 0 && card >= 0) {
@@ -214,6 +231,7 @@ private:
 
 // Opens one direction without waiting for a port another program holds.
 snd_rawmidi_t* Open(const std::string& address, bool input) {
+    SilenceAlsa();
     snd_rawmidi_t* handle = nullptr;
     const int result =
         input ? snd_rawmidi_open(&handle, nullptr, address.c_str(), SND_RAWMIDI_NONBLOCK)
@@ -276,6 +294,14 @@ std::unique_ptr<InputConnection> OpenRawMidiInput(const std::string& address,
                                                   InputHandler handler) {
     snd_rawmidi_t* handle = Open(address, true);
     if (handle == nullptr) {
+        return nullptr;
+    }
+    snd_rawmidi_params_t* params = nullptr;
+    snd_rawmidi_params_alloca(&params);
+    if (snd_rawmidi_params_current(handle, params) < 0 ||
+        snd_rawmidi_params_set_buffer_size(handle, params, kInputBuffer) < 0 ||
+        snd_rawmidi_params(handle, params) < 0) {
+        snd_rawmidi_close(handle);
         return nullptr;
     }
     int stop[2];
