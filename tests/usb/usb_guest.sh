@@ -15,7 +15,7 @@ image=$2
 results=/mnt
 shift 2
 scenarios=("$@")
-[ ${#scenarios[@]} -gt 0 ] || scenarios=(full restart low_battery busy window loopback)
+[ ${#scenarios[@]} -gt 0 ] || scenarios=(rawmidi full restart low_battery busy window loopback)
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 
 mount -t proc proc /proc
@@ -147,6 +147,15 @@ fail() {
 }
 
 # ---- scenarios -----------------------------------------------------------
+# The raw MIDI backend's own tests on the link (a gadget of their own).
+rawmidi_scenario() {
+    timeout 120 "$bin/usb_rawmidi_test" >"$work/rawmidi.out" 2>&1
+    local status=$?
+    cat "$work/rawmidi.out" >&2
+    [ $status -eq 0 ] || { fail "usb_rawmidi_test exited with $status"; return; }
+    ! grep -q '\[  SKIPPED \]' "$work/rawmidi.out" || fail "usb_rawmidi_test skipped tests"
+}
+
 full_scenario() {
     start_devsim "$work/full.devsim" --exit-after-update --flash-dump "$work/full.flash" ||
         { cat "$work/full.devsim" >&2; fail "the gadget did not appear on the host side"; return; }
