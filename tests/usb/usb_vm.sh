@@ -100,4 +100,11 @@ if [ ! -f "$results/finished" ]; then
     exit 1
 fi
 cat "$results/summary"
+# The same full update over USB and over the loopback, in this one VM.
+usb=$(sed -n 's/^usb_seconds //p' "$results/summary")
+loopback=$(sed -n 's/^loopback_seconds //p' "$results/summary")
+if [ -n "$usb" ] && [ -n "$loopback" ]; then
+    echo "full update: $usb s over USB, $loopback s over the loopback," \
+        "ratio $(echo "$usb $loopback" | awk '{printf "%.1f", $1 / $2}')"
+fi
 exit 0
