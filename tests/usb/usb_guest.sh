@@ -5,14 +5,15 @@
 # dummy_hcd and the updater on the host side of the same kernel, which sees
 # the gadget as a plugged-in USB MIDI device through snd-usb-audio. Each
 # scenario leaves NAME.result (PASS or FAIL: why) and NAME.log in the results
-# share, which it mounts on /mnt (the shared root's own /tmp is covered here).
+# share. Everything writable lives in a tmpfs on /run, so that no directory of
+# the shared root is covered (the build under test may be anywhere, /tmp too).
 #   usb_guest.sh BIN_DIR IMAGE_FILE [SCENARIO...]
 # Powers the VM off at the end.
 set -uo pipefail
 
 bin=$1
 image=$2
-results=/mnt
+results=/run/results
 shift 2
 scenarios=("$@")
 [ ${#scenarios[@]} -gt 0 ] || scenarios=(rawmidi full restart low_battery busy window loopback)
@@ -21,8 +22,8 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
-mount -t tmpfs tmp /tmp
 mount -t tmpfs run /run
+mkdir -p "$results"
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 results "$results"
 echo 1 >/proc/sys/kernel/sysrq
 date +%s >"$results/booted"
@@ -34,8 +35,8 @@ power_off() {
 }
 trap power_off EXIT
 
-export HOME=/tmp XDG_RUNTIME_DIR=/tmp/xdg QT_QPA_PLATFORM=offscreen
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+export HOME=/run/home TMPDIR=/run/tmp XDG_RUNTIME_DIR=/run/xdg QT_QPA_PLATFORM=offscreen
+mkdir -p "$HOME" "$TMPDIR" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 
 for module in configfs dummy_hcd libcomposite usb_f_midi snd-usb-audio snd-seq snd-seq-midi; do
     modprobe "$module" || echo "modprobe $module failed" >>"$results/modules.log"
@@ -44,7 +45,7 @@ mount -t configfs none /sys/kernel/config
 # Without its sequencer device nodes the sequencer part of the backend lists nothing.
 [ -e /dev/snd/seq ] || echo "no /dev/snd/seq" >>"$results/modules.log"
 
-work=/tmp/usb
+work=/run/work
 mkdir -p "$work"
 summary=$results/summary
 : >"$summary"
@@ -126,9 +127,10 @@ elapsed() {
 # scenario NAME: runs NAME_scenario, records its verdict (what it prints, or
 # PASS) and its log.
 scenario() {
-    local name=$1 status verdict
+    local name=$1 status verdict start
     local log=$results/$name.log
     echo "== $name" >"$log"
+    start=$(date +%s)
     "${name}_scenario" >"$work/$name.verdict" 2>>"$log"
     status=$?
     stop_devsim
@@ -138,7 +140,7 @@ scenario() {
         [ $status -eq 0 ] || verdict="FAIL: the scenario ended with status $status"
     fi
     echo "$verdict" >"$results/$name.result"
-    echo "$name: $verdict" >>"$summary"
+    echo "$name: $verdict ($(($(date +%s) - start)) s)" >>"$summary"
 }
 
 fail() {
