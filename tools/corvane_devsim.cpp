@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "corvane-devsim: %s needs a value\n", args[i].c_str());
                 return kExitUsage;
             }
-            (args[i] == "--rawmidi" ? rawMidiPort : gadgetController) = args[++i];
+            std::string& target = args[i] == "--rawmidi" ? rawMidiPort : gadgetController;
+            target = args[++i];
             continue;
         }
         switch (parser.Offer(args, i)) {
@@ -139,8 +140,10 @@ int main(int argc, char** argv) {
     const tools::CountedPorts& ports = *owned;
     device::SimulatedDevice device(options.config, std::move(owned));
     if (!device.IsPresent()) {
-        std::fprintf(stderr, "Error: cannot open MIDI ports \"%s\": no MIDI system reachable\n",
-                     name.c_str());
+        std::fprintf(stderr, "Error: cannot open MIDI ports \"%s\": %s\n", name.c_str(),
+                     rawMidiPort.empty() && gadgetController.empty()
+                         ? "no MIDI system reachable"
+                         : "the raw MIDI port is not there");
         return kExitFailed;
     }
     std::printf("corvane-devsim: ports \"%s\" ready\n", name.c_str());

@@ -16,7 +16,7 @@ image=$2
 results=/run/results
 shift 2
 scenarios=("$@")
-[ ${#scenarios[@]} -gt 0 ] || scenarios=(rawmidi full restart low_battery busy window loopback)
+[ ${#scenarios[@]} -gt 0 ] || scenarios=(rawmidi full restart low_battery rawmidi_port busy window loopback)
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 
 mount -t proc proc /proc
@@ -79,11 +79,13 @@ wait_host_card() {
     return 1
 }
 
-# Starts corvane-devsim as the gadget and waits until the host sees the device.
+# Starts corvane-devsim (as the gadget, unless devsim_link says otherwise) and
+# waits until the host sees the device.
+devsim_link=(--usb-gadget auto)
 start_devsim() {
     local log=$1
     shift
-    "$bin/corvane-devsim" --usb-gadget auto "$@" >"$log" 2>&1 &
+    "$bin/corvane-devsim" "${devsim_link[@]}" "$@" >"$log" 2>&1 &
     devsim_pid=$!
     for _ in $(seq 300); do
         grep -q ready "$log" && break
@@ -230,6 +232,41 @@ window_scenario() {
     [ $status -eq 0 ] || { fail "the window did not complete the update ($status)"; return; }
     devsim_exited || { fail "corvane-devsim did not exit cleanly"; return; }
     flash_matches "$work/window.flash" || { fail "the flash dump differs from the payloads"; return; }
+}
+
+# corvane-devsim on a gadget it did not make, found by the gadget side's name.
+rawmidi_port_scenario() {
+    local gadget=/sys/kernel/config/usb_gadget/corvane-rig
+    mkdir -p "$gadget/strings/0x409" "$gadget/configs/c.1/strings/0x409" \
+        "$gadget/functions/midi.usb0"
+    echo 0x1d6b >"$gadget/idVendor"
+    echo 0x0104 >"$gadget/idProduct"
+    echo "$product" >"$gadget/strings/0x409/product"
+    echo MIDI >"$gadget/configs/c.1/strings/0x409/configuration"
+    ln -s "$gadget/functions/midi.usb0" "$gadget/configs/c.1/"
+    ls /sys/class/udc | head -n 1 >"$gadget/UDC"
+    devsim_link=(--rawmidi f_midi)
+    start_devsim "$work/port.devsim" --prepare low-battery
+    local started=$?
+    devsim_link=(--usb-gadget auto)
+    if [ $started -eq 0 ]; then
+        timeout 60 "$bin/corvane-flash" >"$work/port.out" 2>"$work/port.err"
+        local status=$?
+        cat "$work/port.devsim" "$work/port.out" "$work/port.err" >&2
+        stop_devsim
+        if [ $status -ne 1 ]; then
+            fail "corvane-flash exited with $status, expected 1"
+        elif ! grep -qx 'Error: Low Battery' "$work/port.err"; then
+            fail "no 'Low Battery' error"
+        fi
+    else
+        cat "$work/port.devsim" >&2
+        fail "corvane-devsim did not answer on the gadget's port"
+    fi
+    echo >"$gadget/UDC"
+    rm "$gadget/configs/c.1/midi.usb0"
+    rmdir "$gadget/configs/c.1/strings/0x409" "$gadget/configs/c.1" \
+        "$gadget/functions/midi.usb0" "$gadget/strings/0x409" "$gadget"
 }
 
 # The same update on the in-process loopback in this VM, for the comparison.
