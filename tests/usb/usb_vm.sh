@@ -71,7 +71,7 @@ cp /bin/busybox "$root/bin/busybox"
         cp "$modules/$path" "$root/lib/"
         echo "/bin/busybox insmod /lib/$(basename "$path")"
     done
-    echo '/bin/busybox mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144 root /newroot'
+    echo '/bin/busybox mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=524288,cache=loose root /newroot'
     echo '/bin/busybox umount /dev /proc'
     echo "exec /bin/busybox switch_root /newroot /bin/bash $here/usb_guest.sh $bin $image ${scenarios[*]}"
 } >"$root/init"
