@@ -18,8 +18,8 @@ scenarios=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
 skip=77
 # Boot, four updates over USB, one over the loopback, on two emulated cores:
-# about two minutes on an idle machine, three and a half with a load of six
-# (other builds); the limit only catches a guest that hangs.
+# about two minutes, a little more on a machine busy with other builds; the
+# limit only catches a guest that hangs.
 guest_timeout=420
 
 results=$work/results
