@@ -304,6 +304,11 @@ std::unique_ptr<InputConnection> OpenRawMidiInput(const std::string& address,
         snd_rawmidi_close(handle);
         return nullptr;
     }
+    // A driver keeps what arrives only once the input has been started, which a
+    // poll does; started here, a reply to the first message sent after Open
+    // returns cannot beat the reading thread's first poll and be dropped.
+    unsigned short revents = 0;
+    WaitFor(handle, POLLIN, 0, revents);
     int stop[2];
     if (pipe2(stop, O_CLOEXEC | O_NONBLOCK) != 0) {
         snd_rawmidi_close(handle);
