@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -24,6 +25,16 @@ constexpr int kStallMs = 5000;
 // link) drops whatever does not fit when a burst arrives faster than the
 // reading thread runs; a block write is about 4.7 KB, the default buffer 4 KB.
 constexpr std::size_t kInputBuffer = 256 * 1024;
+
+// The output buffer of an opened port, so that a block write goes to the
+// driver in one write. The port counts as writable only when its buffer is
+// all but empty (alsa-lib allows no more): a send ends by waiting for the
+// driver to have taken every byte instead of draining, because the drain
+// ioctl ends by dropping whatever the buffer holds, and a USB MIDI driver
+// gives up waiting for its transfers after 50 ms.
+constexpr std::size_t kOutputBuffer = 64 * 1024;
+// How often a send looks again for the last byte to go.
+constexpr auto kLastBytePoll = std::chrono::milliseconds(1);
 
 void SilentAlsa(const char*, int, const char*, int, const char*, ...) {}
 
@@ -126,8 +137,8 @@ public:
     RawOutput(const RawOutput&) = delete;
     RawOutput& operator=(const RawOutput&) = delete;
 
-    // Writes without blocking for good: waits for room while the driver takes
-    // the message, then for the driver to have sent all of it.
+    // Writes without blocking for good: waits for the buffer to empty while the
+    // driver takes the message, and returns once it has taken all of it.
     bool Send(ByteView message) override {
         if (message.empty()) {
             return false;
@@ -138,20 +149,38 @@ public:
                 snd_rawmidi_write(m_handle, message.data() + done, message.size() - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n != -EAGAIN) {
-                return false;
-            }
-            unsigned short revents = 0;
-            if (!WaitFor(m_handle, POLLOUT, kStallMs, revents) || (revents & (POLLERR | POLLHUP))) {
+            } else if (n != -EAGAIN || !Emptied()) {
                 return false;
             }
         }
-        return snd_rawmidi_drain(m_handle) == 0;
+        return Emptied();
     }
 
 private:
+    // Waits until the driver has taken everything written; false when the
+    // port failed or took nothing for too long.
+    bool Emptied() {
+        snd_rawmidi_status_t* status = nullptr;
+        snd_rawmidi_status_alloca(&status);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kStallMs);
+        for (;;) {
+            unsigned short revents = 0;
+            if (!WaitFor(m_handle, POLLOUT, kStallMs, revents) ||
+                (revents & (POLLERR | POLLHUP | POLLNVAL)) || !(revents & POLLOUT) ||
+                snd_rawmidi_status(m_handle, status) < 0) {
+                return false;
+            }
+            if (snd_rawmidi_status_get_avail(status) >= kOutputBuffer) {
+                return true;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(kLastBytePoll);
+        }
+    }
+
     snd_rawmidi_t* const m_handle;  // used by Send only, whose caller serialises it
 };
 
@@ -287,7 +316,19 @@ std::unique_ptr<PortSource> CreateRawMidiSource() {
 
 std::unique_ptr<OutputConnection> OpenRawMidiOutput(const std::string& address) {
     snd_rawmidi_t* handle = Open(address, false);
-    return handle != nullptr ? std::make_unique<RawOutput>(handle) : nullptr;
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    snd_rawmidi_params_t* params = nullptr;
+    snd_rawmidi_params_alloca(&params);
+    if (snd_rawmidi_params_current(handle, params) < 0 ||
+        snd_rawmidi_params_set_buffer_size(handle, params, kOutputBuffer) < 0 ||
+        snd_rawmidi_params_set_avail_min(handle, params, kOutputBuffer - 1) < 0 ||
+        snd_rawmidi_params(handle, params) < 0) {
+        snd_rawmidi_close(handle);
+        return nullptr;
+    }
+    return std::make_unique<RawOutput>(handle);
 }
 
 std::unique_ptr<InputConnection> OpenRawMidiInput(const std::string& address,
