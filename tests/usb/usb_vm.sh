@@ -18,7 +18,7 @@ scenarios=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
 skip=77
 # Boot, four updates over USB, one over the loopback, on two emulated cores:
-# about two minutes, a little more on a machine busy with other builds; the
+# a minute to a minute and a half here, depending on the other builds; the
 # limit only catches a guest that hangs.
 guest_timeout=420
 
