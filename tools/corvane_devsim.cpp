@@ -1,7 +1,8 @@
 // corvane-devsim: the simulated device as a process of its own, on a pair of
 // virtual MIDI ports of the platform's MIDI system, so that an updater in
-// another process finds it by name.
-//   corvane-devsim [device options] [--exit-after-update]
+// another process finds it by name; or, on Linux, on a raw MIDI port of this
+// machine or as a USB MIDI gadget.
+//   corvane-devsim [device options] [--rawmidi PORT | --usb-gadget UDC] [--exit-after-update]
 // Ends on SIGINT or SIGTERM, or with --exit-after-update once it has answered
 // a closing request. Exit status: 0 success, 1 no MIDI system or a file could
 // not be written, 2 usage error.
@@ -15,8 +16,13 @@
 #include <vector>
 
 #include "device/simulated_device.h"
+#include "tools/counted_ports.h"
 #include "tools/device_files.h"
 #include "tools/device_options.h"
+#if defined(__linux__)
+#include "tools/rawmidi_ports.h"
+#include "tools/usb_gadget.h"
+#endif
 #include "tools/stop_signals.h"
 #include "tools/system_ports.h"
 
@@ -33,7 +39,13 @@ constexpr auto kClosingGrace = std::chrono::seconds(5);
 
 void PrintHelp(std::FILE* to) {
     std::fprintf(to,
-                 "usage: corvane-devsim [device options] [--exit-after-update]\n"
+                 "usage: corvane-devsim [device options] [--rawmidi PORT | --usb-gadget UDC]\n"
+                 "                      [--exit-after-update]\n"
+                 "  --rawmidi PORT         answer on a raw MIDI port (/dev/snd/midiC1D0, hw:1,0,0\n"
+                 "                         or its name) instead of virtual ports\n"
+                 "  --usb-gadget UDC       be a USB MIDI device named --name on the USB device\n"
+                 "                         controller UDC ('auto': the first one); a restart\n"
+                 "                         disconnects it\n"
                  "  --exit-after-update    exit once a closing request has been answered\n"
                  "  --help                 this text\n"
                  "Ends on SIGINT or SIGTERM.\n%s",
@@ -42,11 +54,29 @@ void PrintHelp(std::FILE* to) {
 
 // Whether every message the device has decided to send so far has gone out:
 // the transcript lists each one when it is decided, the ports count the sends.
-bool AnswersSent(const device::SimulatedDevice& device, const tools::SystemPorts& ports) {
+bool AnswersSent(const device::SimulatedDevice& device, const tools::CountedPorts& ports) {
     const auto transcript = device.Transcript();
     const auto decided = std::count_if(transcript.begin(), transcript.end(),
                                        [](const std::string& line) { return line[0] == '<'; });
     return ports.SendCount() >= static_cast<std::uint64_t>(decided);
+}
+
+// The ports on raw MIDI: an existing port, or a USB gadget of our own.
+std::unique_ptr<tools::CountedPorts> RawMidiDevicePorts(const std::string& port,
+                                                        const std::string& controller,
+                                                        const std::string& name) {
+#if defined(__linux__)
+    std::unique_ptr<tools::RawMidiLink> link = port.empty()
+                                                   ? tools::CreateUsbMidiGadget(name, controller)
+                                                   : tools::ExistingRawMidiPort(port);
+    return link ? std::make_unique<tools::RawMidiPorts>(std::move(link)) : nullptr;
+#else
+    (void)port;
+    (void)controller;
+    (void)name;
+    std::fprintf(stderr, "corvane-devsim: raw MIDI and USB gadgets are Linux only\n");
+    return nullptr;
+#endif
 }
 
 }  // namespace
@@ -55,6 +85,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     tools::DeviceOptionParser parser;
     bool exitAfterUpdate = false;
+    std::string rawMidiPort;
+    std::string gadgetController;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help") {
             PrintHelp(stdout);
@@ -62,6 +94,15 @@ int main(int argc, char** argv) {
         }
         if (args[i] == "--exit-after-update") {
             exitAfterUpdate = true;
+            continue;
+        }
+        if (args[i] == "--rawmidi" || args[i] == "--usb-gadget") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                std::fprintf(stderr, "corvane-devsim: %s needs a value\n", args[i].c_str());
+                return kExitUsage;
+            }
+            std::string& target = args[i] == "--rawmidi" ? rawMidiPort : gadgetController;
+            target = args[++i];
             continue;
         }
         switch (parser.Offer(args, i)) {
@@ -76,19 +117,33 @@ int main(int argc, char** argv) {
                 return kExitUsage;
         }
     }
+    if (!rawMidiPort.empty() && !gadgetController.empty()) {
+        std::fprintf(stderr, "corvane-devsim: --rawmidi and --usb-gadget exclude each other\n");
+        return kExitUsage;
+    }
     tools::DeviceOptions options = parser.Finish();
     // The transcript is also how --exit-after-update knows the answers are out.
     options.config.keepTranscript = !options.transcriptPath.empty() || exitAfterUpdate;
 
     tools::BlockStopSignals();
 
-    auto owned = std::make_unique<tools::SystemPorts>();
-    const tools::SystemPorts& ports = *owned;
     const std::string name = options.config.portName;
+    std::unique_ptr<tools::CountedPorts> owned;
+    if (!rawMidiPort.empty() || !gadgetController.empty()) {
+        owned = RawMidiDevicePorts(rawMidiPort, gadgetController, name);
+        if (!owned) {
+            return kExitFailed;
+        }
+    } else {
+        owned = std::make_unique<tools::SystemPorts>();
+    }
+    const tools::CountedPorts& ports = *owned;
     device::SimulatedDevice device(options.config, std::move(owned));
     if (!device.IsPresent()) {
-        std::fprintf(stderr, "Error: cannot open MIDI ports \"%s\": no MIDI system reachable\n",
-                     name.c_str());
+        std::fprintf(stderr, "Error: cannot open MIDI ports \"%s\": %s\n", name.c_str(),
+                     rawMidiPort.empty() && gadgetController.empty()
+                         ? "no MIDI system reachable"
+                         : "the raw MIDI port is not there");
         return kExitFailed;
     }
     std::printf("corvane-devsim: ports \"%s\" ready\n", name.c_str());

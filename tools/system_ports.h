@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "device/device_ports.h"
 #include "midi/system_backend.h"
+#include "tools/counted_ports.h"
 
 namespace corvane::tools {
 
-class SystemPorts final : public device::DevicePorts {
+class SystemPorts final : public CountedPorts {
 public:
     SystemPorts() = default;
     ~SystemPorts() override;
@@ -23,8 +23,7 @@ public:
     void Detach() override;
     bool Send(midi::ByteView message) override;
 
-    // Messages handed to Send so far, whether or not anybody listened.
-    std::uint64_t SendCount() const { return m_sends; }
+    std::uint64_t SendCount() const override { return m_sends; }
 
 private:
     // Touched only by the device's own thread (and its owner before and after it).

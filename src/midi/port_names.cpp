@@ -48,6 +48,27 @@ std::string JackPortShortName(std::string_view fullName) {
     return std::string(colon == std::string_view::npos ? fullName : fullName.substr(colon + 1));
 }
 
+std::optional<std::string> RawMidiAddressOfPath(std::string_view path) {
+    if (path.starts_with("hw:") && path.size() > 3) {
+        return std::string(path);
+    }
+    constexpr std::string_view kPrefix = "/dev/snd/midiC";
+    if (!path.starts_with(kPrefix)) {
+        return std::nullopt;
+    }
+    const std::string_view numbers = path.substr(kPrefix.size());
+    const auto d = numbers.find('D');
+    if (d == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto card = ParseNumber(numbers.substr(0, d));
+    const auto device = ParseNumber(numbers.substr(d + 1));
+    if (!card || !device) {
+        return std::nullopt;
+    }
+    return "hw:" + std::to_string(*card) + "," + std::to_string(*device);
+}
+
 std::vector<std::string> NumberDuplicates(std::vector<std::string> names) {
     std::map<std::string, int> seen;
     for (auto& name : names) {

@@ -28,6 +28,10 @@ std::string AlsaClientNameFromText(std::string_view text);
 // client names hold no colon, port names may).
 std::string JackPortShortName(std::string_view fullName);
 
+// The ALSA raw MIDI address of a device file: "/dev/snd/midiC1D0" is
+// "hw:1,0"; an address "hw:..." stays as it is; nullopt for anything else.
+std::optional<std::string> RawMidiAddressOfPath(std::string_view path);
+
 // Keeps the first of identical names as it is and appends " (2)", " (3)"...
 // to the later ones, in list order.
 std::vector<std::string> NumberDuplicates(std::vector<std::string> names);

@@ -8,12 +8,16 @@
 #include <mutex>
 #include <optional>
 
+#include "midi/joined_backend.h"
 #include "midi/port_names.h"
+#include "midi/port_source.h"
 
 #if defined(__linux__)
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <unistd.h>
+
+#include "midi/rawmidi_backend.h"
 #endif
 
 namespace corvane::midi {
@@ -201,69 +205,92 @@ private:
     std::unique_ptr<RtMidiOut> m_out;
 };
 
-class SystemBackend final : public MidiBackend {
+// The platform's MIDI system through RtMidi. On the ALSA sequencer the ports
+// of sound cards can be left out, for raw MIDI to list them instead.
+class RtMidiSource final : public PortSource {
 public:
-    ~SystemBackend() override {
+    explicit RtMidiSource(bool skipHardware) : m_skipHardware(skipHardware) {}
+    ~RtMidiSource() override {
 #if defined(__linux__)
         if (m_seq != nullptr) {
             snd_seq_close(m_seq);
         }
 #endif
     }
+    RtMidiSource(const RtMidiSource&) = delete;
+    RtMidiSource& operator=(const RtMidiSource&) = delete;
 
-    std::vector<std::string> InputPortNames() override {
+    std::vector<std::string> InputNames() override {
         std::lock_guard lock(m_mutex);
-        return Connect() ? Names(*m_listIn) : std::vector<std::string>{};
+        return Connect() ? List(*m_listIn).names : std::vector<std::string>{};
     }
 
-    std::vector<std::string> OutputPortNames() override {
+    std::vector<std::string> OutputNames() override {
         std::lock_guard lock(m_mutex);
-        return Connect() ? Names(*m_listOut) : std::vector<std::string>{};
+        return Connect() ? List(*m_listOut).names : std::vector<std::string>{};
     }
 
     std::unique_ptr<OutputConnection> OpenOutput(int index) override {
-        const auto api = Api();
-        if (!api || index < 0) {
-            return nullptr;
+        RtMidi::Api api{};
+        unsigned port = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!Connect() || !Locate(List(*m_listOut), index, port)) {
+                return nullptr;
+            }
+            api = *m_api;
         }
         auto sink = std::make_unique<ErrorSink>();
         try {
-            auto port = MakePort<RtMidiOut>(*api, kClientName, *sink);
-            port->openPort(static_cast<unsigned>(index), "out");
-            if (!port->isPortOpen() || sink->reported) {
+            auto out = MakePort<RtMidiOut>(api, kClientName, *sink);
+            out->openPort(port, "out");
+            if (!out->isPortOpen() || sink->reported) {
                 return nullptr;
             }
-            return std::make_unique<SystemOutput>(std::move(sink), std::move(port));
+            return std::make_unique<SystemOutput>(std::move(sink), std::move(out));
         } catch (const std::exception&) {
             return nullptr;
         }
     }
 
     std::unique_ptr<InputConnection> OpenInput(int index, InputHandler handler) override {
-        const auto api = Api();
-        if (!api || index < 0) {
-            return nullptr;
+        RtMidi::Api api{};
+        unsigned port = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!Connect() || !Locate(List(*m_listIn), index, port)) {
+                return nullptr;
+            }
+            api = *m_api;
         }
         auto sink = std::make_unique<ErrorSink>();
         auto state = std::make_unique<InputState>();
         state->handler = std::move(handler);
         try {
-            auto port = MakeInput(*api, kClientName, *sink, *state);
-            port->openPort(static_cast<unsigned>(index), "in");
-            if (!port->isPortOpen() || sink->reported) {
+            auto in = MakeInput(api, kClientName, *sink, *state);
+            in->openPort(port, "in");
+            if (!in->isPortOpen() || sink->reported) {
                 return nullptr;
             }
-            return std::make_unique<SystemInput>(std::move(state), std::move(sink),
-                                                 std::move(port));
+            return std::make_unique<SystemInput>(std::move(state), std::move(sink), std::move(in));
         } catch (const std::exception&) {
             return nullptr;
         }
     }
 
 private:
-    std::optional<RtMidi::Api> Api() {
-        std::lock_guard lock(m_mutex);
-        return Connect() ? m_api : std::nullopt;
+    // The listed ports: their device names and RtMidi's numbers for them.
+    struct Listing {
+        std::vector<std::string> names;
+        std::vector<unsigned> ports;
+    };
+
+    static bool Locate(const Listing& listing, int index, unsigned& port) {
+        if (index < 0 || static_cast<std::size_t>(index) >= listing.ports.size()) {
+            return false;
+        }
+        port = listing.ports[static_cast<std::size_t>(index)];
+        return true;
     }
 
     // Looks for a MIDI system until one is found, so that one started after
@@ -296,27 +323,72 @@ private:
 
     // A port that vanished between counting and naming keeps its place with
     // an empty name, so that indexes still match the MIDI system's order.
+    // m_mutex held.
     template <typename Port>
-    std::vector<std::string> Names(Port& lister) {
-        std::vector<std::string> names;
+    Listing List(Port& lister) {
+        Listing listing;
         try {
             const unsigned count = lister.getPortCount();
             for (unsigned i = 0; i < count; ++i) {
-                names.push_back(DeviceName(lister.getPortName(i)));
+                const std::string rtmidiName = lister.getPortName(i);
+                const auto client = Client(rtmidiName);
+                if (m_skipHardware && client && client->card >= 0) {
+                    continue;
+                }
+                listing.names.push_back(DeviceName(rtmidiName, client));
+                listing.ports.push_back(i);
             }
         } catch (const std::exception&) {
             return {};
         }
-        return NumberDuplicates(std::move(names));
+        return listing;
     }
 
-    std::string DeviceName(const std::string& rtmidiName) const {
+    // What the ALSA sequencer says about the client of a port.
+    struct ClientInfo {
+        std::string name;
+        int card = -1;  // the sound card whose port this is; -1 for software
+    };
+
+    // Asked by the client number in RtMidi's name, because client and port
+    // names may both hold colons; nullopt when the sequencer does not know it.
+    std::optional<ClientInfo> Client(const std::string& rtmidiName) const {
+#if defined(__linux__)
+        const auto address = ParseAlsaPortName(rtmidiName);
+        if (*m_api != RtMidi::LINUX_ALSA || m_seq == nullptr || !address) {
+            return std::nullopt;
+        }
+        snd_seq_client_info_t* info = nullptr;
+        if (snd_seq_client_info_malloc(&info) != 0) {
+            return std::nullopt;
+        }
+        std::optional<ClientInfo> client;
+        if (snd_seq_get_any_client_info(m_seq, address->client, info) == 0) {
+            client =
+                ClientInfo{snd_seq_client_info_get_name(info), snd_seq_client_info_get_card(info)};
+        }
+        snd_seq_client_info_free(info);
+        return client;
+#else
+        (void)rtmidiName;
+        return std::nullopt;
+#endif
+    }
+
+    std::string DeviceName(const std::string& rtmidiName,
+                           const std::optional<ClientInfo>& client) const {
         if (rtmidiName.empty()) {
             return {};
         }
         switch (*m_api) {
             case RtMidi::LINUX_ALSA:
-                return AlsaClientName(rtmidiName);
+                if (client && !client->name.empty()) {
+                    return client->name;
+                }
+                if (const auto address = ParseAlsaPortName(rtmidiName)) {
+                    return AlsaClientNameFromText(address->text);
+                }
+                return AlsaClientNameFromText(rtmidiName);
             case RtMidi::UNIX_JACK:
                 return JackPortShortName(rtmidiName);
             default:
@@ -324,46 +396,29 @@ private:
         }
     }
 
-    // The sequencer client's own name, asked by the client number in RtMidi's
-    // name, because client and port names may both hold colons; the text
-    // before the first colon when the sequencer does not know the client.
-    std::string AlsaClientName(const std::string& rtmidiName) const {
-        const auto address = ParseAlsaPortName(rtmidiName);
-        if (!address) {
-            return AlsaClientNameFromText(rtmidiName);
-        }
-#if defined(__linux__)
-        if (m_seq != nullptr) {
-            snd_seq_client_info_t* info = nullptr;
-            if (snd_seq_client_info_malloc(&info) == 0) {
-                std::string name;
-                if (snd_seq_get_any_client_info(m_seq, address->client, info) == 0) {
-                    name = snd_seq_client_info_get_name(info);
-                }
-                snd_seq_client_info_free(info);
-                if (!name.empty()) {
-                    return name;
-                }
-            }
-        }
-#endif
-        return AlsaClientNameFromText(address->text);
-    }
-
+    const bool m_skipHardware;
     std::mutex m_mutex;  // guards everything below: RtMidi objects are not thread-safe
     std::optional<RtMidi::Api> m_api;
     ErrorSink m_sink;
     std::unique_ptr<RtMidiIn> m_listIn;
     std::unique_ptr<RtMidiOut> m_listOut;
 #if defined(__linux__)
-    snd_seq_t* m_seq = nullptr;  // for client names only
+    snd_seq_t* m_seq = nullptr;  // for client names and cards only
 #endif
 };
 
 }  // namespace
 
 std::unique_ptr<MidiBackend> CreateSystemBackend() {
-    return std::make_unique<SystemBackend>();
+    std::vector<std::unique_ptr<PortSource>> sources;
+#if defined(__linux__)
+    // Devices first, through raw MIDI; then the sequencer's software ports.
+    sources.push_back(CreateRawMidiSource());
+    sources.push_back(std::make_unique<RtMidiSource>(true));
+#else
+    sources.push_back(std::make_unique<RtMidiSource>(false));
+#endif
+    return JoinPortSources(std::move(sources));
 }
 
 std::unique_ptr<VirtualPortPair> OpenVirtualPorts(const std::string& name, InputHandler onReceive) {

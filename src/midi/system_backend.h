@@ -1,9 +1,12 @@
 #pragma once
-// MIDI ports of the platform's MIDI system, through RtMidi. On Linux that is
-// the ALSA sequencer or, where the sequencer is missing, a running JACK
-// server. Port names name the device: the ALSA client name, the JACK port's
-// own name, the Windows device name; identical names get " (2)", " (3)"...
-// When no MIDI system is reachable the lists are empty.
+// MIDI ports of the platform's MIDI system. On Linux: the sound cards' own
+// MIDI ports through raw MIDI first (the sequencer cannot pace long messages
+// to hardware), then the software ports of the ALSA sequencer or, where the
+// sequencer is missing, of a running JACK server, through RtMidi; a card's
+// ports are not listed again through the sequencer. Elsewhere RtMidi's
+// system: winmm on Windows, CoreMIDI on macOS. Port names name the device: the ALSA client name,
+// the JACK port's own name, the Windows device name; identical names get " (2)", " (3)"... When no
+// MIDI system is reachable the lists are empty.
 
 #include <memory>
 #include <string>

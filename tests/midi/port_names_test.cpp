@@ -37,6 +37,17 @@ TEST(JackPortName, IsTheTextAfterTheFirstColon) {
     EXPECT_EQ(JackPortShortName("noclient"), "noclient");
 }
 
+TEST(RawMidiAddress, DeviceFilesAndAlsaAddresses) {
+    EXPECT_EQ(RawMidiAddressOfPath("/dev/snd/midiC1D0"), "hw:1,0");
+    EXPECT_EQ(RawMidiAddressOfPath("/dev/snd/midiC12D3"), "hw:12,3");
+    EXPECT_EQ(RawMidiAddressOfPath("hw:2,0,1"), "hw:2,0,1");
+    for (const char* bad :
+         {"", "hw:", "/dev/snd/midiC", "/dev/snd/midiC1", "/dev/snd/midiCD0", "/dev/snd/midiC1D",
+          "/dev/snd/midiC1D0x", "/dev/snd/midiC-1D0", "/dev/snd/pcmC0D0p", "BRAX Lumen Series"}) {
+        EXPECT_FALSE(RawMidiAddressOfPath(bad).has_value()) << bad;
+    }
+}
+
 TEST(NumberDuplicates, FirstKeepsItsNameLaterOnesAreNumberedInOrder) {
     const std::vector<std::string> names{"USB Audio Device", "Other", "USB Audio Device",
                                          "USB Audio Device", "Other"};

@@ -201,4 +201,14 @@ TEST_F(ToolProcessTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(Run(CORVANE_DEVSIM, "--help").status, 0);
 }
 
+TEST_F(ToolProcessTest, DevsimOnRawMidiNeedsOnePortThatIsThere) {
+    EXPECT_EQ(Run(CORVANE_DEVSIM, "--rawmidi").status, 2);
+    EXPECT_EQ(Run(CORVANE_DEVSIM, "--usb-gadget").status, 2);
+    EXPECT_EQ(Run(CORVANE_DEVSIM, "--rawmidi hw:0,0 --usb-gadget auto").status, 2);
+    // No such port (nor any sound card): the device cannot appear.
+    const Ran ran = Run(CORVANE_DEVSIM, "--rawmidi 'No Such Device'");
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("no raw MIDI port \"No Such Device\""), std::string::npos) << ran.err;
+}
+
 }  // namespace
