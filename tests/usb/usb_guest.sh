@@ -42,6 +42,14 @@ for module in configfs dummy_hcd libcomposite usb_f_midi snd-usb-audio snd-seq s
     modprobe "$module" || echo "modprobe $module failed" >>"$results/modules.log"
 done
 mount -t configfs none /sys/kernel/config
+# The updater keeps its instance locks below /tmp, which the read-only shared
+# root cannot hold: /tmp gets a writable layer on top, so that whatever lives
+# below it (the build under test, perhaps) stays in view.
+mkdir -p /run/tmp-upper /run/tmp-work
+if ! { modprobe overlay &&
+       mount -t overlay overlay -o lowerdir=/tmp,upperdir=/run/tmp-upper,workdir=/run/tmp-work /tmp; }; then
+    echo "no writable /tmp" >>"$results/modules.log"
+fi
 # Without its sequencer device nodes the sequencer part of the backend lists nothing.
 [ -e /dev/snd/seq ] || echo "no /dev/snd/seq" >>"$results/modules.log"
 
