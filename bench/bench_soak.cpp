@@ -29,15 +29,16 @@
 #include "app/updater_dialog.h"
 #include "device/loopback_ports.h"
 #include "image/builtin_image.h"
-#include "image/firmware_image.h"
-#include "image/image_check.h"
 #include "midi/loopback_backend.h"
+#include "support/flash_image.h"
+#include "ui_thread.h"
 #include "update/strings.h"
 
 namespace {
 
 using namespace corvane;
 using app::Control;
+using bench::UiThread;
 using device::Fault;
 using device::RequestKind;
 using std::chrono::milliseconds;
@@ -103,51 +104,12 @@ private:
     std::string m_error;
 };
 
-class UiThread {
-public:
-    UiThread() : m_thread([this] { m_loop.Run(); }) {}
-    ~UiThread() {
-        m_loop.Quit();
-        m_thread.join();
-    }
-    template <typename F>
-    auto Run(F f) -> decltype(f()) {
-        std::packaged_task<decltype(f())()> task(std::move(f));
-        auto result = task.get_future();
-        m_loop.Post([&task] { task(); });
-        return result.get();
-    }
-    app::EventLoop& Loop() { return m_loop; }
-
-private:
-    app::EventLoop m_loop;
-    std::thread m_thread;
-};
-
 long ResidentKiB() {
     std::ifstream statm("/proc/self/statm");
     long size = 0;
     long resident = 0;
     statm >> size >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-bool FlashHoldsImage(const midi::Bytes& flash, std::span<const std::uint8_t> image) {
-    const std::vector<std::uint8_t> bytes(image.begin(), image.end());
-    image::CFirmwareImage firmware;
-    if (firmware.Parse(bytes.data(), bytes.size(), image::MakeImageCheck(std::nullopt)) != 0) {
-        return false;
-    }
-    for (int slot = 0; slot < image::kSlotCount; ++slot) {
-        const image::SectionRecord& s = firmware.GetSections()[slot];
-        if (s.selected == 1 &&
-            (s.flashAddress + s.flashSize > flash.size() ||
-             !std::equal(bytes.begin() + s.imageOffset, bytes.begin() + s.imageOffset + s.flashSize,
-                         flash.begin() + s.flashAddress))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 update::Timing SoakTiming() {
@@ -250,7 +212,7 @@ void BM_Soak(benchmark::State& state) {
             std::this_thread::sleep_for(milliseconds(1));
         }
         if (error.empty()) {
-            if (!FlashHoldsImage(device->Flash(), image)) {
+            if (!testing::FlashHoldsImage(device->Flash(), image)) {
                 problem = "completed, but the flash does not hold the image";
                 break;
             }

@@ -30,6 +30,7 @@
 #include "app/updater_dialog.h"
 #include "device/loopback_ports.h"
 #include "midi/loopback_backend.h"
+#include "ui_thread.h"
 #include "update/strings.h"
 
 namespace {
@@ -37,6 +38,7 @@ namespace {
 using namespace corvane;
 using app::Control;
 using Clock = std::chrono::steady_clock;
+using bench::UiThread;
 
 constexpr int kUpdates = 20;
 
@@ -116,28 +118,6 @@ private:
     Clock::time_point m_completedAt{};
     bool m_finished = false;
     std::string m_error;
-};
-
-// An event loop on a user-interface thread of its own.
-class UiThread {
-public:
-    UiThread() : m_thread([this] { m_loop.Run(); }) {}
-    ~UiThread() {
-        m_loop.Quit();
-        m_thread.join();
-    }
-    template <typename F>
-    auto Run(F f) -> decltype(f()) {
-        std::packaged_task<decltype(f())()> task(std::move(f));
-        auto result = task.get_future();
-        m_loop.Post([&task] { task(); });
-        return result.get();
-    }
-    app::EventLoop& Loop() { return m_loop; }
-
-private:
-    app::EventLoop m_loop;
-    std::thread m_thread;
 };
 
 double Percentile(std::vector<double> samples, double share) {

@@ -9,9 +9,8 @@
 #include "device/loopback_ports.h"
 #include "image/builtin_image.h"
 #include "image/container_writer.h"
-#include "image/firmware_image.h"
-#include "image/image_check.h"
 #include "support/dialog_harness.h"
+#include "support/flash_image.h"
 
 namespace corvane::testing {
 
@@ -89,28 +88,6 @@ inline std::vector<std::uint8_t> SmallImage(int mainBlocks = 2, std::uint8_t upd
     layout.sections.push_back({0, info, 0x149000, std::nullopt});
     layout.sections.push_back({4, main, 0x68000, std::nullopt});
     return image::WriteContainer(layout).bytes;
-}
-
-// Whether every section the image selects stands in flash where it belongs.
-inline bool FlashHoldsImage(const midi::Bytes& flash, std::span<const std::uint8_t> image) {
-    const std::vector<std::uint8_t> bytes(image.begin(), image.end());
-    image::CFirmwareImage firmware;
-    if (firmware.Parse(bytes.data(), bytes.size(), image::MakeImageCheck(std::nullopt)) != 0) {
-        return false;
-    }
-    for (int slot = 0; slot < image::kSlotCount; ++slot) {
-        const image::SectionRecord& s = firmware.GetSections()[slot];
-        if (s.selected != 1) {
-            continue;
-        }
-        const std::size_t length = std::min<std::size_t>(s.flashSize, s.imageLength);
-        if (s.flashAddress + length > flash.size() || s.imageOffset + length > bytes.size() ||
-            !std::equal(bytes.begin() + s.imageOffset, bytes.begin() + s.imageOffset + length,
-                        flash.begin() + s.flashAddress)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 inline update::ImageSource ImageOf(std::vector<std::uint8_t> bytes) {
