@@ -1,8 +1,9 @@
 #pragma once
-// MIDI ports of the platform's MIDI system, through RtMidi. On Linux that is
+// MIDI ports of the platform's MIDI system. On Linux, through RtMidi, that is
 // the ALSA sequencer or, where the sequencer is missing, a running JACK
-// server. Port names name the device: the ALSA client name, the JACK port's
-// own name, the Windows device name; identical names get " (2)", " (3)"...
+// server; on Windows winmm, asked directly. Port names name the device: the
+// ALSA client name, the JACK port's own name, the Windows device name (in
+// UTF-8); identical names get " (2)", " (3)"...
 // When no MIDI system is reachable the lists are empty.
 
 #include <memory>
