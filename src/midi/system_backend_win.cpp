@@ -1,7 +1,8 @@
 #include "midi/system_backend.h"
 
-#include <mmsystem.h>
 #include <windows.h>
+// windows.h first: the others build on its types.
+#include <mmsystem.h>
 
 #include <array>
 #include <chrono>

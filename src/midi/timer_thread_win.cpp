@@ -1,5 +1,6 @@
-#include <mmsystem.h>
 #include <windows.h>
+// windows.h first: the others build on its types.
+#include <mmsystem.h>
 
 #include "midi/timer_thread.h"
 
