@@ -65,21 +65,30 @@ TEST_F(DemoWindowTest, CompletesAfterTheReplug) {
     EXPECT_EQ(Text(Item(window, IDC_STATUS)), L"");
     Shoot(window, "idle");
 
-    // Execute starts the update and leaves the window open.
+    // Execute starts the update and leaves the window open. The worker sets
+    // the texts, the picture and the controls one call after the other, so
+    // each state is waited for as a whole.
     Press(window, IDOK);
     ASSERT_TRUE(WaitForStatus(demo, window, L"Ready for firmware update!", 30s));
-    EXPECT_EQ(Text(Item(window, IDC_HINT)), L"Please restart the device.");
-    EXPECT_TRUE(IsWindowVisible(Item(window, IDC_PIC_RESTART)));
-    EXPECT_FALSE(IsWindowEnabled(Item(window, IDOK)));
-    EXPECT_FALSE(IsWindowEnabled(Item(window, IDCANCEL)));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return Text(Item(window, IDC_HINT)) == L"Please restart the device." &&
+                   IsWindowVisible(Item(window, IDC_PIC_RESTART));
+        },
+        10s));
     Shoot(window, "restart");
 
     // The device comes back by itself; the window restarts the update.
     ASSERT_TRUE(WaitForStatus(demo, window, L"Firmware update completed.", 120s));
-    EXPECT_EQ(Text(Item(window, IDC_HINT)), L"Please restart the device.");
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(window, IDCANCEL)) != FALSE; }, 10s));
-    EXPECT_FALSE(IsWindowEnabled(Item(window, IDOK)));
+    // Everything given back but Execute.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return Text(Item(window, IDC_HINT)) == L"Please restart the device." &&
+                   IsWindowEnabled(Item(window, IDCANCEL)) && !IsWindowEnabled(Item(window, IDOK));
+        },
+        10s));
     EXPECT_TRUE(IsWindowEnabled(Item(window, IDC_RESCAN)));
+    EXPECT_TRUE(IsWindowEnabled(Item(window, IDC_MIDI_IN)));
     EXPECT_FALSE(Text(Item(window, IDC_STEP)).empty());
     Shoot(window, "completed");
 

@@ -83,10 +83,10 @@ void UpdaterWindow::OnInitDialog(HWND hwnd) {
     }
 }
 
-INT_PTR UpdaterWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR UpdaterWindow::Handle(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_COMMAND:
-            OnCommand(LOWORD(wParam), reinterpret_cast<HWND>(lParam));
+            OnCommand(LOWORD(wParam));
             return TRUE;
         case WM_CLOSE:
             // The Close command and the caption's close button; greyed while
@@ -99,7 +99,7 @@ INT_PTR UpdaterWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (m_logic && !m_destroyed) {
                 m_logic->OnDeviceChange();
             }
-            return TRUE;
+            return FALSE;  // and on to the default handling, unchanged
         case WM_TIMER:
             OnTimer(static_cast<UINT_PTR>(wParam));
             return TRUE;
@@ -126,7 +126,7 @@ INT_PTR UpdaterWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-void UpdaterWindow::OnCommand(int id, HWND from) {
+void UpdaterWindow::OnCommand(int id) {
     if (!m_logic || m_destroyed) {
         return;
     }
@@ -136,9 +136,9 @@ void UpdaterWindow::OnCommand(int id, HWND from) {
             m_logic->OnExecute();
             break;
         case IDCANCEL:
-            // From the Exit button, or the Escape key (no sender), which also
-            // honours the greyed Close command.
-            if ((from != nullptr || m_closeEnabled) && MayCancel()) {
+            // The Exit button and the Escape key, as in any dialog: they end
+            // it unless an update runs or the window waits for the device.
+            if (MayCancel()) {
                 EndDialogOnce();
             }
             break;

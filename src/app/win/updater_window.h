@@ -60,7 +60,7 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void OnInitDialog(HWND hwnd);
-    void OnCommand(int id, HWND from);
+    void OnCommand(int id);
     void OnTimer(UINT_PTR id);
     void RunQueuedTasks();
     void LookAtPortLists();
