@@ -20,6 +20,7 @@
 #include "device/loopback_ports.h"
 #include "midi/loopback_backend.h"
 #include "midi/system_backend.h"
+#include "tools/console_encoding.h"
 #include "tools/console_view.h"
 #include "tools/device_files.h"
 #include "tools/flash_options.h"
@@ -67,6 +68,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    tools::UseUtf8Console();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const tools::FlashCommandLine command = tools::ParseFlashOptions(args);
     if (!command.options) {

@@ -2,57 +2,13 @@
 
 #include <utility>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
-#endif
 
 namespace corvane::app {
-
-#ifdef _WIN32
-
-InstanceLock::InstanceLock(InstanceLock&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, nullptr)) {}
-
-InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
-    std::swap(m_handle, other.m_handle);
-    return *this;
-}
-
-InstanceLock::~InstanceLock() {
-    if (m_handle != nullptr) {
-        CloseHandle(m_handle);
-    }
-}
-
-std::optional<InstanceLock> InstanceLock::Claim(const std::string&, const std::string& name) {
-    // Names without a namespace prefix are seen only within the user's log-on;
-    // the system drops the mutex with the last handle, when the process ends.
-    HANDLE handle = CreateMutexA(nullptr, TRUE, name.c_str());
-    if (handle == nullptr) {
-        return std::nullopt;
-    }
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(handle);
-        return std::nullopt;
-    }
-    return InstanceLock(handle);
-}
-
-std::string InstanceLock::UserDirectory() {
-    return {};
-}
-
-bool InstanceLock::PrepareDirectory(const std::string&) {
-    return true;
-}
-
-#else
 
 InstanceLock::InstanceLock(InstanceLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
 
@@ -109,7 +65,5 @@ bool InstanceLock::PrepareDirectory(const std::string& directory) {
     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0 &&
            ::access(directory.c_str(), R_OK | W_OK | X_OK) == 0;
 }
-
-#endif
 
 }  // namespace corvane::app

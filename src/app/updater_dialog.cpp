@@ -13,14 +13,9 @@ namespace {
 
 constexpr const char* kTitle = "BRAX Corvane System v1.10 Updater";
 
-// The generic name a USB MIDI device gets on a Japanese system, kept in the
-// platform's own encoding of port names.
-#ifdef _WIN32
-constexpr const char* kJapaneseGenericName =
-    "USB \x83\x49\x81\x5B\x83\x66\x83\x42\x83\x49 \x83\x66\x83\x6F\x83\x43\x83\x58";
-#else
+// The generic name a USB MIDI device gets on a Japanese system. Port names are
+// UTF-8 on every platform; the Windows backend converts the system's names.
 constexpr const char* kJapaneseGenericName = "USB オーディオ デバイス";
-#endif
 
 constexpr const char* kBasePortNames[] = {kJapaneseGenericName, "USB Audio Device",
                                           "BRAX Lumen Series"};

@@ -9,6 +9,8 @@
 
 namespace corvane::midi {
 
+class TimerThread;
+
 // The periodic-timer callback: timer id, message, the context given to Start,
 // two reserved values (always 0).
 using TimerCallback = void (*)(std::uint32_t timerId, std::uint32_t message, std::uintptr_t user,
@@ -34,8 +36,7 @@ public:
     virtual void OnTimerEvent() {}
 
 private:
-    struct Runner;
-    std::unique_ptr<Runner> m_runner;  // touched only by the owning thread
+    std::unique_ptr<TimerThread> m_runner;  // touched only by the owning thread
     std::uint32_t m_timerId = 0;
     std::uint32_t m_minPeriod = 1;
 };

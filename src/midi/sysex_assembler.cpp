@@ -37,4 +37,9 @@ void SysExAssembler::Feed(ByteView bytes, const std::function<void(ByteView)>& d
     }
 }
 
+void SysExAssembler::Clear() {
+    m_message.clear();
+    m_inMessage = false;
+}
+
 }  // namespace corvane::midi

@@ -19,6 +19,8 @@ public:
 
     // Hands each message completed by `bytes` to `deliver`, F0 to F7.
     void Feed(ByteView bytes, const std::function<void(ByteView)>& deliver);
+    // Forgets a message in progress, as when the port is reset.
+    void Clear();
 
 private:
     Bytes m_message;  // the message being assembled; empty outside one

@@ -3,10 +3,10 @@
 // MIDI ports through raw MIDI first (the sequencer cannot pace long messages
 // to hardware), then the software ports of the ALSA sequencer or, where the
 // sequencer is missing, of a running JACK server, through RtMidi; a card's
-// ports are not listed again through the sequencer. Elsewhere RtMidi's
-// system: winmm on Windows, CoreMIDI on macOS. Port names name the device: the ALSA client name,
-// the JACK port's own name, the Windows device name; identical names get " (2)", " (3)"... When no
-// MIDI system is reachable the lists are empty.
+// ports are not listed again through the sequencer. On Windows winmm, asked
+// directly. Port names name the device: the card's or ALSA client's name, the
+// JACK port's own name, the Windows device name (in UTF-8); identical names
+// get " (2)", " (3)"... When no MIDI system is reachable the lists are empty.
 
 #include <memory>
 #include <string>

@@ -60,5 +60,16 @@ TEST(SysExAssembler, AMessageBeyondTheLimitIsDroppedAndTheNextOneComes) {
     EXPECT_EQ(messages[0], (Bytes{0xF0, 0x22, 0xF7}));
 }
 
+TEST(SysExAssembler, ClearForgetsTheMessageInProgress) {
+    SysExAssembler assembler;
+    std::vector<Bytes> messages;
+    const auto collect = [&](ByteView m) { messages.emplace_back(m.begin(), m.end()); };
+    assembler.Feed(Bytes{0xF0, 0x01, 0x02}, collect);
+    assembler.Clear();
+    assembler.Feed(Bytes{0x03, 0xF7, 0xF0, 0x04, 0xF7}, collect);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], (Bytes{0xF0, 0x04, 0xF7}));
+}
+
 }  // namespace
 }  // namespace corvane::midi
