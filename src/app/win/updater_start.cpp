@@ -33,9 +33,18 @@ int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
     // The progress bar is one of the common controls.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
-    if (!app.ClaimInstanceNumber()) {
-        ShowTooManyInstancesBox();
-        return 0;
+    switch (app.ClaimInstanceNumber()) {
+        case InstanceClaim::kClaimed:
+            break;
+        case InstanceClaim::kAllTaken:
+            ShowTooManyInstancesBox();
+            return 0;
+        case InstanceClaim::kNoLockDirectory:
+            // Named mutexes need no directory, so this does not happen here.
+            MessageBoxW(nullptr,
+                        midi::Utf16FromUtf8(LockDirectoryErrorText(app.LockDirectory())).c_str(),
+                        ProgramName().c_str(), MB_OK | MB_ICONHAND);
+            return 1;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
