@@ -122,6 +122,15 @@ std::string SlotVerdict(CFirmwareImage& parser, const std::vector<std::uint8_t>&
     return check.fault == ImageFault::kNone ? "ok" : FaultName(check.fault);
 }
 
+// Appended rather than "\"" + text: GCC 12 at -O3 takes the inlined insert
+// at the front of a string for an overlapping copy (-Wrestrict).
+std::string Quoted(const std::uint8_t* bytes, std::size_t n) {
+    std::string text = "\"";
+    text += Printable(bytes, n);
+    text += '"';
+    return text;
+}
+
 void PrintSlots(const std::vector<std::uint8_t>& image, const ParseReport& report,
                 CFirmwareImage& parser, const std::array<std::uint8_t, 4>& deviceVersion) {
     const std::uint8_t mask = image.size() > kMaskOffset ? image[kMaskOffset] : 0;
@@ -134,13 +143,12 @@ void PrintSlots(const std::vector<std::uint8_t>& image, const ParseReport& repor
         const bool maskBit = slot < 8 && (mask & (1u << slot)) != 0;
         const bool named = NamesEqual(entry.name.data(), check.name[slot].data(), kNameLength);
         const SectionRecord& parsed = parser.GetSections()[slot];
-        std::printf("%-4d %-5s %-4s %-18s %-8s 0x%08X 0x%08X 0x%08X 0x%08X", slot,
-                    kSlotNames[slot][0] != '\0' ? kSlotNames[slot] : "-", maskBit ? "set" : "-",
-                    ("\"" + Printable(entry.name.data(), kNameLength) + "\"").c_str(),
-                    parsed.selected != 0 ? "yes" : "no", static_cast<unsigned>(entry.imageOffset),
-                    static_cast<unsigned>(entry.imageLength),
-                    static_cast<unsigned>(entry.flashAddress),
-                    static_cast<unsigned>(entry.flashSize));
+        std::printf(
+            "%-4d %-5s %-4s %-18s %-8s 0x%08X 0x%08X 0x%08X 0x%08X", slot,
+            kSlotNames[slot][0] != '\0' ? kSlotNames[slot] : "-", maskBit ? "set" : "-",
+            Quoted(entry.name.data(), kNameLength).c_str(), parsed.selected != 0 ? "yes" : "no",
+            static_cast<unsigned>(entry.imageOffset), static_cast<unsigned>(entry.imageLength),
+            static_cast<unsigned>(entry.flashAddress), static_cast<unsigned>(entry.flashSize));
         if (!maskBit || !named || report.fault == ImageFault::kBanner ||
             report.fault == ImageFault::kImageTooLarge) {
             std::printf(" %10s %10s %10s  %s\n", "-", "-", "-", "absent");
