@@ -19,6 +19,7 @@
 #include "tools/device_options.h"
 #include "tools/stop_signals.h"
 #include "tools/system_ports.h"
+#include "version/program_version.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ void PrintHelp(std::FILE* to) {
                  "usage: corvane-devsim [device options] [--exit-after-update]\n"
                  "  --exit-after-update    exit once a closing request has been answered\n"
                  "  --help                 this text\n"
+                 "  --version              alone: print the program's version and exit\n"
                  "Ends on SIGINT or SIGTERM.\n%s",
                  tools::DeviceOptionsHelp());
 }
@@ -52,6 +54,10 @@ bool AnswersSent(const device::SimulatedDevice& device, const tools::SystemPorts
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (AsksForVersion(argc, argv)) {
+        PrintVersion("corvane-devsim");
+        return kExitOk;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     tools::DeviceOptionParser parser;
     bool exitAfterUpdate = false;

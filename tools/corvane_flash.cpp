@@ -25,6 +25,7 @@
 #include "tools/flash_options.h"
 #include "tools/flash_session.h"
 #include "tools/stop_signals.h"
+#include "version/program_version.h"
 
 namespace {
 
@@ -67,6 +68,10 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (AsksForVersion(argc, argv)) {
+        PrintVersion("corvane-flash");
+        return kExitCompleted;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     const tools::FlashCommandLine command = tools::ParseFlashOptions(args);
     if (!command.options) {
