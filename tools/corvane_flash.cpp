@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "device/loopback_ports.h"
+#include "midi/device_access.h"
 #include "midi/loopback_backend.h"
 #include "midi/system_backend.h"
 #include "tools/console_view.h"
@@ -106,6 +107,11 @@ int main(int argc, char** argv) {
         backend = std::move(loopback);
     } else {
         backend = midi::CreateSystemBackend();
+        const midi::BlockedMidiDevices blocked = midi::FindBlockedMidiDevices();
+        if (blocked.Any() && backend->InputPortNames().empty() &&
+            backend->OutputPortNames().empty()) {
+            std::fprintf(stderr, "%s\n", midi::DeviceAccessExplanation(blocked).c_str());
+        }
     }
 
     tools::ConsoleView view(stdout, stderr, isatty(STDOUT_FILENO) == 1);
