@@ -52,7 +52,8 @@ public:
     void EnableControl(Control, bool) override {}
     void ShowControl(Control, bool) override {}
     void SetControlText(Control control, const std::string& text) override {
-        if (control == Control::kStatus && text == update::LoadString(update::IDS_UPDATE_COMPLETED)) {
+        if (control == Control::kStatus &&
+            text == update::LoadString(update::IDS_UPDATE_COMPLETED)) {
             Finish("");
         }
     }
@@ -134,15 +135,14 @@ long ResidentKiB() {
 bool FlashHoldsImage(const midi::Bytes& flash, std::span<const std::uint8_t> image) {
     const std::vector<std::uint8_t> bytes(image.begin(), image.end());
     image::CFirmwareImage firmware;
-    if (firmware.Parse(bytes.data(), bytes.size(), image::MakeImageCheck({0, 0, 0, 0})) != 0) {
+    if (firmware.Parse(bytes.data(), bytes.size(), image::MakeImageCheck(std::nullopt)) != 0) {
         return false;
     }
     for (int slot = 0; slot < image::kSlotCount; ++slot) {
         const image::SectionRecord& s = firmware.GetSections()[slot];
         if (s.selected == 1 &&
             (s.flashAddress + s.flashSize > flash.size() ||
-             !std::equal(bytes.begin() + s.imageOffset,
-                         bytes.begin() + s.imageOffset + s.flashSize,
+             !std::equal(bytes.begin() + s.imageOffset, bytes.begin() + s.imageOffset + s.flashSize,
                          flash.begin() + s.flashAddress))) {
             return false;
         }
@@ -194,14 +194,14 @@ std::vector<Fault> RandomFaults(std::mt19937& rng, const update::Timing& t) {
                 faults.push_back(Fault::Corrupt(RequestKind::kBlockWrite, 1).WithShare(p));
                 break;
             case 6:
-                faults.push_back(Fault::SendBefore(RequestKind::kBlockWrite, 1,
-                                                   {{0xF0, 0x52, 0x00, 0x6E, 0x00, 0xF7},
-                                                    {0x90, 0x40, 0x7F}})
-                                     .WithShare(p));
+                faults.push_back(
+                    Fault::SendBefore(RequestKind::kBlockWrite, 1,
+                                      {{0xF0, 0x52, 0x00, 0x6E, 0x00, 0xF7}, {0x90, 0x40, 0x7F}})
+                        .WithShare(p));
                 break;
             default: {
-                const auto kind = static_cast<RequestKind>(
-                    std::uniform_int_distribution<int>(0, 7)(rng));
+                const auto kind =
+                    static_cast<RequestKind>(std::uniform_int_distribution<int>(0, 7)(rng));
                 faults.push_back(Fault::Refuse(kind, 1));
                 break;
             }

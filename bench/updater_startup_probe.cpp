@@ -31,7 +31,7 @@ protected:
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     corvane::app::CVekUpdatorApp app;
-    if (!app.ClaimInstanceNumber()) {
+    if (app.ClaimInstanceNumber() != corvane::app::InstanceClaim::kClaimed) {
         return 1;
     }
     corvane::app::CVekUpdatorDlg::Options options;

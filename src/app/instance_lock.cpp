@@ -1,6 +1,5 @@
 #include "app/instance_lock.h"
 
-#include <cstdlib>
 #include <utility>
 
 #ifdef _WIN32
@@ -49,23 +48,11 @@ std::string InstanceLock::UserDirectory() {
     return {};
 }
 
-#else
-
-namespace {
-
-// True when `path` is a real directory (no link) that only this user can use.
-bool PrivateDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
-    }
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-        return false;
-    }
-    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+bool InstanceLock::PrepareDirectory(const std::string&) {
+    return true;
 }
 
-}  // namespace
+#else
 
 InstanceLock::InstanceLock(InstanceLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
 
@@ -102,15 +89,25 @@ std::optional<InstanceLock> InstanceLock::Claim(const std::string& directory,
 }
 
 std::string InstanceLock::UserDirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/') {
-        const std::string path = std::string(runtime) + "/corvane";
-        if (PrivateDirectory(path)) {
-            return path;
-        }
+    // Not $XDG_RUNTIME_DIR, nor $TMPDIR: either may be set for one process of
+    // the user and not for another (a desktop session, an ssh login, cron).
+    return "/tmp/corvane-" + std::to_string(::getuid());
+}
+
+bool InstanceLock::PrepareDirectory(const std::string& directory) {
+    if (directory.empty()) {
+        return false;
     }
-    const std::string path = "/tmp/corvane-" + std::to_string(::getuid());
-    return PrivateDirectory(path) ? path : std::string();
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    // lstat: a link planted in the shared /tmp is no directory of ours.
+    struct stat info {};
+    if (::lstat(directory.c_str(), &info) != 0) {
+        return false;
+    }
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0 &&
+           ::access(directory.c_str(), R_OK | W_OK | X_OK) == 0;
 }
 
 #endif

@@ -21,10 +21,14 @@ public:
     // `directory`; on Windows a named mutex, and `directory` is not used.
     static std::optional<InstanceLock> Claim(const std::string& directory, const std::string& name);
 
-    // The private per-user directory the markers live in, created when
-    // missing: $XDG_RUNTIME_DIR/corvane, else /tmp/corvane-<uid>. Empty when
-    // no directory owned by the user alone can be had.
+    // The per-user directory the markers live in: /tmp/corvane-<uid>, the
+    // same for every process of the user whatever its environment, so that
+    // all copies count against each other. Empty on Windows.
     static std::string UserDirectory();
+    // Creates `directory` (mode 0700) when missing; true when it is a real
+    // directory, owned by this user, that only this user can use. Always
+    // true on Windows, which does not use it.
+    static bool PrepareDirectory(const std::string& directory);
 
 private:
 #ifdef _WIN32

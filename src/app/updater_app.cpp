@@ -9,18 +9,28 @@ namespace corvane::app {
 CVekUpdatorApp::CVekUpdatorApp(std::string lockDirectory)
     : m_lockDirectory(std::move(lockDirectory)) {}
 
-bool CVekUpdatorApp::ClaimInstanceNumber() {
+std::string LockDirectoryErrorText(const std::string& directory) {
+    return "The updater cannot create or use its lock directory \"" + directory +
+           "\". It must be a directory owned by you that no one else can use.";
+}
+
+InstanceClaim CVekUpdatorApp::ClaimInstanceNumber() {
     if (m_nInstance != 0) {
-        return true;
+        return InstanceClaim::kClaimed;
+    }
+    // Without a usable directory every claim fails; that is no sign of
+    // twenty copies running.
+    if (!InstanceLock::PrepareDirectory(m_lockDirectory)) {
+        return InstanceClaim::kNoLockDirectory;
     }
     for (int n = 1; n <= kMaxInstances; ++n) {
         m_lock = InstanceLock::Claim(m_lockDirectory, WindowTitle(n));
         if (m_lock) {
             m_nInstance = n;
-            return true;
+            return InstanceClaim::kClaimed;
         }
     }
-    return false;
+    return InstanceClaim::kAllTaken;
 }
 
 }  // namespace corvane::app

@@ -14,16 +14,26 @@ namespace corvane::app {
 inline constexpr const char* kTooManyInstancesText =
     "It is forbidden to launch more than 20 instance of this application.";
 
+// Shown, with no owner window, when the markers' directory cannot be used.
+std::string LockDirectoryErrorText(const std::string& directory);
+
+enum class InstanceClaim {
+    kClaimed,
+    kAllTaken,         // twenty copies run
+    kNoLockDirectory,  // the markers' directory cannot be made or used
+};
+
 class CVekUpdatorApp {
 public:
     // `lockDirectory`: where the per-user markers live (POSIX systems).
     explicit CVekUpdatorApp(std::string lockDirectory = InstanceLock::UserDirectory());
 
     // Claims the lowest free number. Each number's marker is named after the
-    // copy's window title. False when no number is free: the copy must end.
-    bool ClaimInstanceNumber();
+    // copy's window title. Unless claimed, the copy must end.
+    InstanceClaim ClaimInstanceNumber();
     // 0 until a number is claimed.
     int GetInstanceNumber() const { return m_nInstance; }
+    const std::string& LockDirectory() const { return m_lockDirectory; }
 
 private:
     std::string m_lockDirectory;

@@ -162,22 +162,23 @@ void CVekUpdatorDlg::OnRescanDevice() {
 }
 
 void CVekUpdatorDlg::OnDeviceChange() {
-    if (!m_restartPending || m_restartScheduled || m_destroyed) {
+    if (!m_restartPending || m_destroyed) {
         return;
     }
     // The device needs a moment to settle after it re-enumerates; wait for it
-    // without blocking the window, and let one restart absorb the changes
-    // that come meanwhile.
-    m_restartScheduled = true;
-    m_loop.PostDelayed(m_options.timing.restartDelay, [this, alive = std::weak_ptr<void>(m_alive)] {
-        if (alive.lock()) {
-            RestartAfterDeviceChange();
-        }
-    });
+    // without blocking the window. An unplug and a replug are two changes, and
+    // the wait counts from the last: each change outdates the restart that an
+    // earlier one planned.
+    const std::uint64_t generation = ++m_restartGeneration;
+    m_loop.PostDelayed(m_options.timing.restartDelay,
+                       [this, generation, alive = std::weak_ptr<void>(m_alive)] {
+                           if (alive.lock() && generation == m_restartGeneration) {
+                               RestartAfterDeviceChange();
+                           }
+                       });
 }
 
 void CVekUpdatorDlg::RestartAfterDeviceChange() {
-    m_restartScheduled = false;
     if (!m_restartPending || m_destroyed) {
         return;
     }
@@ -185,6 +186,8 @@ void CVekUpdatorDlg::RestartAfterDeviceChange() {
         return;  // not back yet: the next device change tries again
     }
     m_running = false;
+    // The wait left Close enabled; the run to come holds the window.
+    EnableCloseCommand(false);
     StartUpdate();
     m_restartPending = false;
     if (!m_running) {
@@ -199,6 +202,9 @@ void CVekUpdatorDlg::OnDestroy() {
         return;
     }
     m_destroyed = true;
+    // Gives up a wait for the device and outdates a restart already planned.
+    m_restartPending = false;
+    ++m_restartGeneration;
     m_midiOut.Close();
     m_midiIn.Close();
     m_replies.Abandon();
@@ -206,7 +212,7 @@ void CVekUpdatorDlg::OnDestroy() {
 }
 
 bool CVekUpdatorDlg::CanClose() const {
-    return !m_running && !m_restartPending;
+    return !m_running;
 }
 
 bool CVekUpdatorDlg::WorkerIdle() const {
@@ -265,14 +271,14 @@ void CVekUpdatorDlg::EndWaitingForDevice() {
         m_view.SetControlText(Control::kStatus, LoadString(update::IDS_READY_FOR_UPDATE));
         m_view.SetControlText(Control::kHint, LoadString(update::IDS_RESTART_DEVICE));
         m_view.ShowControl(Control::kPicRestart, true);
-        for (Control c : {Control::kExecute, Control::kExit, Control::kRescan, Control::kMidiIn,
-                          Control::kMidiOut}) {
+        // No worker runs while the window waits, so Exit and Close stay: the
+        // user may give up a device that never comes back.
+        RestoreControlsNow();
+        for (Control c :
+             {Control::kExecute, Control::kRescan, Control::kMidiIn, Control::kMidiOut}) {
             m_view.EnableControl(c, false);
         }
-        m_closeEnabled = false;
-        m_view.EnableCloseCommand(false);
         m_restartPending = true;
-        m_running = false;
     });
 }
 
@@ -329,6 +335,5 @@ void CVekUpdatorDlg::SetProgressRange(int lower, int upper) {
 void CVekUpdatorDlg::SetProgressPos(int position) {
     m_ui.Invoke([this, position] { m_view.SetProgressPos(position); });
 }
-
 
 }  // namespace corvane::app

@@ -5,6 +5,7 @@
 // its user-interface thread.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,7 +56,7 @@ public:
     // update, which then ends without touching the window again.
     void OnDestroy();
     // Whether a cancel (Escape, Exit, the Close command) may end the dialog:
-    // not while an update runs or the window waits for the device.
+    // not while an update runs. Waiting for the device may be given up.
     bool CanClose() const;
 
     bool FillPortLists();
@@ -118,8 +119,10 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_restartPending{false};
     std::atomic<bool> m_closeEnabled{true};
-    bool m_restartScheduled = false;  // user-interface thread only
-    bool m_destroyed = false;         // user-interface thread only
+    // Counts the device changes of a wait; only the restart planned by the
+    // latest one runs. User-interface thread only.
+    std::uint64_t m_restartGeneration = 0;
+    bool m_destroyed = false;  // user-interface thread only
     // Expires with the dialog, for delayed tasks still queued in the loop.
     // The dialog is destroyed on the user-interface thread.
     std::shared_ptr<void> m_alive = std::make_shared<int>(0);

@@ -106,7 +106,7 @@ void CFirmwareImage::ScanTable(const std::uint8_t* image, std::size_t imageSize,
             std::array<std::uint8_t, kBootTrailerLength> trailer{};
             CopyImageBytes(trailer.data(), image, imageSize, AreaEnd(record) - trailer.size(),
                            trailer.size());
-            record.selected = trailer == check.deviceVersion ? 0 : 1;
+            record.selected = check.deviceVersion && trailer == *check.deviceVersion ? 0 : 1;
         }
         // A trailer outside the buffer cannot match; the check pass refuses it.
         std::memcpy(record.magic.data(), check.magic[slot].data(), kMagicLength);

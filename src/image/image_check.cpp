@@ -6,7 +6,7 @@
 
 namespace corvane::image {
 
-ImageCheck MakeImageCheck(const std::array<std::uint8_t, 4>& deviceVersion) {
+ImageCheck MakeImageCheck(const std::optional<DeviceVersion>& deviceVersion) {
     ImageCheck check;
     check.deviceVersion = deviceVersion;
     std::memcpy(check.banner.data(), kBanner, sizeof kBanner);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "image/builtin_image.h"
 #include "image/firmware_image.h"
@@ -160,8 +161,8 @@ void UpdateProcedure::Run() {
     m_messenger.SetIdentityReplyIdentity(identity);
 
     // 6: open the conversation.
-    outcome = Request([this] { return SentAnyway(m_messenger.SendOpeningRequest()); }, m_timing.openingWait,
-                      ReplyKind::kResult);
+    outcome = Request([this] { return SentAnyway(m_messenger.SendOpeningRequest()); },
+                      m_timing.openingWait, ReplyKind::kResult);
     if (outcome != Outcome::kReply) {
         FailOn(outcome, IDS_TIMEOUT_1);
         return;
@@ -174,8 +175,11 @@ void UpdateProcedure::Run() {
     // 7-9: load the image, learn the device's version, check the image.
     std::size_t imageSize = 0;
     LoadImage(imageSize);
-    protocol::Identity version = kUnknownDeviceVersion;
-    if (QueryDeviceVersion(version) != 0 && m_unmatched) {
+    // A version that did not arrive stays unknown and matches no BOOT trailer.
+    std::optional<image::DeviceVersion> version;
+    if (protocol::Identity known{}; QueryDeviceVersion(known) == 0) {
+        version = known;
+    } else if (m_unmatched) {
         FailOn(Outcome::kUnmatched, IDS_TRANSFER_ERROR);
         return;
     }
@@ -242,8 +246,8 @@ void UpdateProcedure::Run() {
     // 16-17: close the conversation; any answer counts. The pause after it
     // is also the last look for a reply nobody asked for: one means every
     // reply since some request was taken for its successor's.
-    outcome = Request([this] { return SentAnyway(m_messenger.SendClosingRequest()); }, m_timing.closingWait,
-                      ReplyKind::kResult);
+    outcome = Request([this] { return SentAnyway(m_messenger.SendClosingRequest()); },
+                      m_timing.closingWait, ReplyKind::kResult);
     if (outcome != Outcome::kReply) {
         FailOn(outcome, IDS_TRANSFER_ERROR);
         return;
@@ -268,8 +272,9 @@ int UpdateProcedure::QueryDeviceVersion(protocol::Identity& version) {
 }
 
 int UpdateProcedure::RequestUpdatePermission(std::uint32_t updateType) {
-    const Outcome outcome = Request([&] { return SentAnyway(m_messenger.SendUpdatePermission(updateType)); },
-                                    m_timing.permissionWait, protocol::ReplyKind::kResult);
+    const Outcome outcome =
+        Request([&] { return SentAnyway(m_messenger.SendUpdatePermission(updateType)); },
+                m_timing.permissionWait, protocol::ReplyKind::kResult);
     m_unmatched = outcome == Outcome::kUnmatched;
     if (outcome != Outcome::kReply || m_reply.status != protocol::kStatusOk) {
         return -1;

@@ -28,12 +28,6 @@ inline constexpr std::array<protocol::Identity, 3> kAcceptedIdentities{{
     {0x6E, 0x00, 0x29, 0x00},
 }};
 
-// The device version assumed when the device does not tell its own. No
-// version reply can carry it (MIDI data bytes are 7-bit), so an unknown
-// version is taken as differing from the boot trailer, as any other version
-// that is not the trailer's.
-inline constexpr protocol::Identity kUnknownDeviceVersion{0xFF, 0xFF, 0xFF, 0xFF};
-
 class UpdateProcedure {
 public:
     UpdateProcedure(UpdateHost& host, protocol::Messenger& messenger,

@@ -1,5 +1,6 @@
 // The demo as a user sees it: the window on the simulated device goes through
-// the replug step and completes the update by itself.
+// the replug step and completes the update by itself, and a user tired of
+// waiting for the device can leave.
 
 #include <QDir>
 #include <QLineEdit>
@@ -29,14 +30,40 @@ private slots:
         QVERIFY(status && hint && execute);
 
         execute->click();
+        // The worker sets the status and the hint one after the other.
         QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Ready for firmware update!"), 10000);
-        QCOMPARE(hint->text(), QString("Please restart the device."));
+        QTRY_COMPARE_WITH_TIMEOUT(hint->text(), QString("Please restart the device."), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Firmware update completed."), 30000);
         QVERIFY(demo.Device().InUpdateMode());
         QVERIFY(window->isVisible());
 
         QDir().mkpath(CORVANE_SCREENSHOT_DIR);
         QVERIFY(window->grab().save(CORVANE_SCREENSHOT_DIR "/demo-completed.png"));
+    }
+
+    void exitEndsTheWaitForADeviceThatNeverReturns() {
+        device::DemoSystem demo(device::DemoSystem::DemoDevice(device::kForever));
+        CVekUpdatorDlg::Options options;
+        options.timing = testing::FastTiming();
+        auto window = MakeUpdaterWindow(demo, options);
+        window->show();
+        auto* hint = window->findChild<QLineEdit*>("control1008");
+        auto* execute = window->findChild<QPushButton*>("control1");
+        auto* exit = window->findChild<QPushButton*>("control2");
+        auto* rescan = window->findChild<QPushButton*>("control1004");
+        auto* list = window->findChild<QWidget*>("control1000");
+        QVERIFY(hint && execute && exit && rescan && list);
+
+        execute->click();
+        QTRY_COMPARE_WITH_TIMEOUT(hint->text(), QString("Please restart the device."), 10000);
+        // The waiting state's controls come one call at a time; the lists last.
+        QTRY_VERIFY_WITH_TIMEOUT(!list->isEnabled() && !execute->isEnabled() &&
+                                     !rescan->isEnabled() && exit->isEnabled(),
+                                 10000);
+        QVERIFY(window->CloseCommandEnabled());
+        QTest::mouseClick(exit, Qt::LeftButton);
+        QVERIFY(!window->isVisible());
+        QCOMPARE(window->result(), int(QDialog::Rejected));
     }
 };
 

@@ -112,7 +112,7 @@ TEST(InstanceNumbers, TwentyCopiesStartedTogetherGetDistinctNumbersAndAKilledCop
     ASSERT_EQ(numbers, expected);
 
     CVekUpdatorApp refused(dir.Path());
-    EXPECT_FALSE(refused.ClaimInstanceNumber());
+    EXPECT_EQ(refused.ClaimInstanceNumber(), InstanceClaim::kAllTaken);
     EXPECT_EQ(refused.GetInstanceNumber(), 0);
     Holder twentyFirst(dir.Path());
     EXPECT_EQ(twentyFirst.Number(), 0);
@@ -121,7 +121,7 @@ TEST(InstanceNumbers, TwentyCopiesStartedTogetherGetDistinctNumbersAndAKilledCop
                                      [](const auto& holder) { return holder->Number() == 2; });
     (*second)->Kill();
     CVekUpdatorApp next(dir.Path());
-    EXPECT_TRUE(next.ClaimInstanceNumber());
+    EXPECT_EQ(next.ClaimInstanceNumber(), InstanceClaim::kClaimed);
     EXPECT_EQ(next.GetInstanceNumber(), 2);
 }
 
@@ -130,61 +130,68 @@ TEST(InstanceNumbers, LowestFreeNumberWinsAndEndingACopyFreesItsNumber) {
     CVekUpdatorApp first(dir.Path());
     auto second = std::make_unique<CVekUpdatorApp>(dir.Path());
     CVekUpdatorApp third(dir.Path());
-    ASSERT_TRUE(first.ClaimInstanceNumber());
-    ASSERT_TRUE(second->ClaimInstanceNumber());
-    ASSERT_TRUE(third.ClaimInstanceNumber());
+    ASSERT_EQ(first.ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    ASSERT_EQ(second->ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    ASSERT_EQ(third.ClaimInstanceNumber(), InstanceClaim::kClaimed);
     EXPECT_EQ(first.GetInstanceNumber(), 1);
     EXPECT_EQ(second->GetInstanceNumber(), 2);
     EXPECT_EQ(third.GetInstanceNumber(), 3);
 
     second.reset();
     CVekUpdatorApp again(dir.Path());
-    ASSERT_TRUE(again.ClaimInstanceNumber());
+    ASSERT_EQ(again.ClaimInstanceNumber(), InstanceClaim::kClaimed);
     EXPECT_EQ(again.GetInstanceNumber(), 2);
     // A copy keeps the number it has.
-    ASSERT_TRUE(again.ClaimInstanceNumber());
+    ASSERT_EQ(again.ClaimInstanceNumber(), InstanceClaim::kClaimed);
     EXPECT_EQ(again.GetInstanceNumber(), 2);
 }
 
-TEST(InstanceNumbers, WithoutAUsableDirectoryNoNumberIsClaimed) {
-    CVekUpdatorApp app("");
-    EXPECT_FALSE(app.ClaimInstanceNumber());
+// Without a directory of its own a copy cannot tell how many others run: it
+// says so rather than claim that twenty do.
+TEST(InstanceNumbers, AnUnusableDirectoryIsReportedAsSuch) {
+    TempDirectory dir;
+    const std::string shared = dir.Path() + "/shared";
+    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+    const std::string file = dir.Path() + "/file";
+    ASSERT_EQ(::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+    const std::string link = dir.Path() + "/link";
+    ASSERT_EQ(::symlink(dir.Path().c_str(), link.c_str()), 0);
+    const std::string missingParent = dir.Path() + "/missing/locks";
+
+    for (const std::string& path : {std::string(), shared, file, link, missingParent}) {
+        CVekUpdatorApp app(path);
+        EXPECT_EQ(app.ClaimInstanceNumber(), InstanceClaim::kNoLockDirectory) << path;
+        EXPECT_EQ(app.GetInstanceNumber(), 0);
+    }
     EXPECT_FALSE(InstanceLock::Claim("/nonexistent-corvane-dir", "x").has_value());
 }
 
-class UserDirectoryTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
-        m_hadOld = old != nullptr;
-        m_old = m_hadOld ? old : "";
-        ::setenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_hadOld) {
-            ::setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
-        } else {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        }
-    }
-    TempDirectory m_runtime;
-    bool m_hadOld = false;
-    std::string m_old;
-};
-
-TEST_F(UserDirectoryTest, IsMadePrivateInTheRuntimeDirectory) {
-    const std::string dir = InstanceLock::UserDirectory();
-    EXPECT_EQ(dir, m_runtime.Path() + "/corvane");
+TEST(InstanceNumbers, AMissingDirectoryIsMadePrivate) {
+    TempDirectory dir;
+    const std::string locks = dir.Path() + "/locks";
+    CVekUpdatorApp app(locks);
+    ASSERT_EQ(app.ClaimInstanceNumber(), InstanceClaim::kClaimed);
     struct stat info {};
-    ASSERT_EQ(::stat(dir.c_str(), &info), 0);
+    ASSERT_EQ(::stat(locks.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-TEST_F(UserDirectoryTest, ADirectoryOthersCanWriteIsNotUsed) {
-    const std::string shared = m_runtime.Path() + "/corvane";
-    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
-    ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
-    EXPECT_NE(InstanceLock::UserDirectory(), shared);
+// A copy started from a desktop session and one from a login shell without
+// XDG_RUNTIME_DIR must count against each other.
+TEST(InstanceNumbers, OneDirectoryWhateverTheEnvironment) {
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old != nullptr ? old : "";
+    TempDirectory runtime;
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    const std::string withRuntime = InstanceLock::UserDirectory();
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const std::string without = InstanceLock::UserDirectory();
+    if (old != nullptr) {
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    }
+    EXPECT_EQ(withRuntime, without);
+    EXPECT_EQ(without, "/tmp/corvane-" + std::to_string(::getuid()));
 }
 
 }  // namespace

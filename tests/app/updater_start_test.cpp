@@ -2,6 +2,7 @@
 // window; a copy with a free number runs its window under its own title.
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,7 +29,7 @@ private slots:
         std::vector<std::unique_ptr<CVekUpdatorApp>> running;
         for (int i = 0; i < 20; ++i) {
             running.push_back(std::make_unique<CVekUpdatorApp>(m_locks.path().toStdString()));
-            QVERIFY(running.back()->ClaimInstanceNumber());
+            QVERIFY(running.back()->ClaimInstanceNumber() == InstanceClaim::kClaimed);
         }
         QString caption, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -61,11 +62,40 @@ private slots:
         QVERIFY(!owned);
     }
 
+    void unusableLockDirectoryGetsItsOwnBoxWithoutAWindow() {
+        // A file where the directory should be: no marker can be made there.
+        const QString blocked = m_locks.path() + "/blocked";
+        QFile file(blocked);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QString text;
+        bool owned = true;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                owned = box->parentWidget() != nullptr;
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        CVekUpdatorApp app(blocked.toStdString());
+        bool backendMade = false;
+        const int code = RunUpdater(app, [&] {
+            backendMade = true;
+            return std::make_unique<midi::LoopbackBackend>();
+        });
+        QVERIFY(!backendMade);
+        QCOMPARE(app.GetInstanceNumber(), 0);
+        QVERIFY2(text.contains("cannot create or use its lock directory"), qPrintable(text));
+        QVERIFY2(text.contains(blocked), qPrintable(text));
+        QVERIFY(!owned);
+        QCOMPARE(code, 1);
+    }
+
     void copyRunsItsWindowUnderItsNumber() {
         CVekUpdatorApp first(m_locks.path().toStdString());
         CVekUpdatorApp second(m_locks.path().toStdString());
-        QVERIFY(first.ClaimInstanceNumber());
-        QVERIFY(second.ClaimInstanceNumber());
+        QVERIFY(first.ClaimInstanceNumber() == InstanceClaim::kClaimed);
+        QVERIFY(second.ClaimInstanceNumber() == InstanceClaim::kClaimed);
 
         QString title;
         QTimer::singleShot(0, [&] {

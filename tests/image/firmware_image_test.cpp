@@ -184,6 +184,11 @@ TEST_F(ImageParse, BootEqualToDeviceVersionIsSkippedUnchecked) {
     EXPECT_EQ(Record(1).selected, 1);
 }
 
+TEST_F(ImageParse, UnknownDeviceVersionMatchesNoTrailer) {
+    ASSERT_EQ(m_image->Parse(m_all.data(), m_all.size(), MakeImageCheck(std::nullopt)), 0);
+    EXPECT_EQ(Record(1).selected, 1);
+}
+
 TEST_F(ImageParse, MagicMustBeTheSlotsOwn) {
     auto image = m_all;
     std::memcpy(image.data() + AreaOffset(image, 0), "BRAXQ605MAIN", 12);
@@ -307,7 +312,7 @@ TEST_F(ImageParse, ImageLargerThanTheBufferIsRefused) {
 }
 
 TEST(ImageCheckTables, HoldTheConstantStrings) {
-    const ImageCheck check = MakeImageCheck({1, 2, 3, 4});
+    const ImageCheck check = MakeImageCheck(DeviceVersion{1, 2, 3, 4});
     EXPECT_EQ(check.deviceVersion, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
     EXPECT_STREQ(check.banner.data(), "Q605 System Data");
     EXPECT_STREQ(check.magic[1].data(), "BRAXQ605BOOT");

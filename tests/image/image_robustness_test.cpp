@@ -92,7 +92,7 @@ TEST(ImageRobustness, MillionMutatedImagesParseWithoutFault) {
     const std::unique_ptr<std::uint8_t[]> whole(new std::uint8_t[base.size()]);
     Mutator mutator(base.size());
     auto parser = std::make_unique<CFirmwareImage>();
-    const ImageCheck check = MakeImageCheck({0xAA, 0xBB, 0xCC, 0xDD});
+    const ImageCheck check = MakeImageCheck(DeviceVersion{0xAA, 0xBB, 0xCC, 0xDD});
     int accepted = 0;
     int refused = 0;
     for (int n = 0; n < kImages; ++n) {

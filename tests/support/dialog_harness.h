@@ -11,6 +11,7 @@
 #include "app/event_loop.h"
 #include "app/updater_dialog.h"
 #include "midi/loopback_backend.h"
+#include "support/held_delay_loop.h"
 #include "support/recording_view.h"
 
 namespace corvane::testing {
@@ -52,9 +53,12 @@ public:
     }
 
     // Creates the dialog and initialises it, as showing the window does.
-    void Open(Options options) {
+    // With `holdDelayed` the dialog's delayed tasks wait in Held() until the
+    // test runs them with RunHeld().
+    void Open(Options options, bool holdDelayed = false) {
         Ui([&] {
-            m_dialog = std::make_unique<app::CVekUpdatorDlg>(m_backend, m_view, m_loop, options);
+            app::UiLoop& loop = holdDelayed ? static_cast<app::UiLoop&>(m_held) : m_loop;
+            m_dialog = std::make_unique<app::CVekUpdatorDlg>(m_backend, m_view, loop, options);
             m_dialog->OnInitDialog();
         });
     }
@@ -94,7 +98,14 @@ public:
         return WaitFor([&] { return Ui([&] { return m_dialog->WorkerIdle(); }); });
     }
 
+    // Runs delayed task `index` of the dialog's, as if its delay had passed.
+    void RunHeld(std::size_t index) {
+        auto task = m_held.Take(index);
+        Ui([&] { task(); });
+    }
+
     app::CVekUpdatorDlg& Dialog() { return *m_dialog; }
+    HeldDelayLoop& Held() { return m_held; }
     RecordingView& View() { return m_view; }
     app::EventLoop& Loop() { return m_loop; }
 
@@ -102,6 +113,7 @@ private:
     midi::LoopbackBackend& m_backend;
     RecordingView m_view;
     app::EventLoop m_loop;
+    HeldDelayLoop m_held{m_loop};
     std::thread m_ui;
     std::unique_ptr<app::CVekUpdatorDlg> m_dialog;
 };

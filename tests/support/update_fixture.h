@@ -22,11 +22,12 @@ protected:
     void StartDevice(device::DeviceConfig config = {}) {
         m_device = device::StartLoopbackDevice(m_backend, std::move(config));
     }
-    void OpenDialog(update::Timing timing = FastTiming(), update::ImageSource image = {}) {
+    void OpenDialog(update::Timing timing = FastTiming(), update::ImageSource image = {},
+                    bool holdDelayed = false) {
         DialogHarness::Options options;
         options.timing = timing;
         options.image = std::move(image);
-        m_harness.Open(options);
+        m_harness.Open(options, holdDelayed);
     }
     void Execute() {
         m_harness.Ui([&] { m_harness.Dialog().OnExecute(); });
@@ -94,7 +95,7 @@ inline std::vector<std::uint8_t> SmallImage(int mainBlocks = 2, std::uint8_t upd
 inline bool FlashHoldsImage(const midi::Bytes& flash, std::span<const std::uint8_t> image) {
     const std::vector<std::uint8_t> bytes(image.begin(), image.end());
     image::CFirmwareImage firmware;
-    if (firmware.Parse(bytes.data(), bytes.size(), image::MakeImageCheck({0, 0, 0, 0})) != 0) {
+    if (firmware.Parse(bytes.data(), bytes.size(), image::MakeImageCheck(std::nullopt)) != 0) {
         return false;
     }
     for (int slot = 0; slot < image::kSlotCount; ++slot) {

@@ -15,18 +15,29 @@ using device::RequestKind;
 class UpdateRestartTest : public UpdateFixture {
 protected:
     // Runs until the device has asked for the restart and the window waits.
-    void RunUntilWaitingForTheDevice(std::chrono::milliseconds away) {
+    // With `holdDelayed` the restart waits until the test runs it.
+    void RunUntilWaitingForTheDevice(std::chrono::milliseconds away, bool holdDelayed = false) {
         device::DeviceConfig config;
         config.prepareStatus = device::kPrepareRestart;
         config.restartDelay = away;
         StartDevice(config);
-        OpenDialog(FastTiming(), ImageOf(SmallImage()));
+        OpenDialog(FastTiming(), ImageOf(SmallImage()), holdDelayed);
         Execute();
         ASSERT_TRUE(DialogHarness::WaitFor([&] { return Dialog().RestartPending(); }));
         ASSERT_TRUE(m_harness.WaitIdle());
     }
     void DeviceChanged() {
         m_harness.Ui([&] { Dialog().OnDeviceChange(); });
+    }
+    // No run to start or steer, but the user may give up the wait.
+    void ExpectWaitingControls() {
+        for (Control c :
+             {Control::kExecute, Control::kRescan, Control::kMidiIn, Control::kMidiOut}) {
+            EXPECT_FALSE(View().Enabled(c)) << static_cast<int>(c);
+        }
+        EXPECT_TRUE(View().Enabled(Control::kExit));
+        EXPECT_TRUE(View().CloseEnabled());
+        EXPECT_TRUE(m_harness.Ui([&] { return Dialog().CanClose(); }));
     }
 };
 
@@ -35,10 +46,8 @@ TEST_F(UpdateRestartTest, WaitingStateAsksForTheReplug) {
     EXPECT_EQ(View().Text(Control::kStatus), "Ready for firmware update!");
     EXPECT_EQ(View().Text(Control::kHint), "Please restart the device.");
     EXPECT_TRUE(View().Shown(Control::kPicRestart));
-    EXPECT_TRUE(View().AllDisabled());
-    EXPECT_FALSE(View().CloseEnabled());
+    ExpectWaitingControls();
     EXPECT_FALSE(Dialog().Running());
-    EXPECT_FALSE(Dialog().CanClose());
     EXPECT_TRUE(View().Boxes().empty());
 }
 
@@ -49,8 +58,51 @@ TEST_F(UpdateRestartTest, ADeviceChangeWhileTheDeviceIsAwayChangesNothing) {
     EXPECT_TRUE(DialogHarness::WaitFor([&] { return View().List(Control::kMidiIn).empty(); },
                                        std::chrono::milliseconds(5000)));
     EXPECT_TRUE(Dialog().RestartPending());
-    EXPECT_TRUE(View().AllDisabled());
+    ExpectWaitingControls();
     EXPECT_EQ(m_device->Counters().Requests(RequestKind::kIdentity), 1);
+}
+
+// Closing gives up the wait: a restart planned before the close does nothing.
+TEST_F(UpdateRestartTest, ClosingWhileWaitingCancelsThePlannedRestart) {
+    RunUntilWaitingForTheDevice(std::chrono::milliseconds(1), true);
+    ASSERT_TRUE(m_device->WaitForPresence(true, std::chrono::milliseconds(5000)));
+    DeviceChanged();
+    ASSERT_EQ(m_harness.Held().Delays().size(), 1u);
+    ASSERT_TRUE(m_harness.Ui([&] { return Dialog().CanClose(); }));
+    m_harness.Ui([&] { Dialog().OnDestroy(); });
+    EXPECT_FALSE(Dialog().RestartPending());
+    m_harness.RunHeld(0);
+    EXPECT_TRUE(m_harness.Ui([&] { return Dialog().WorkerIdle() && !Dialog().Running(); }));
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kIdentity), 1);
+    EXPECT_TRUE(View().Boxes().empty());
+}
+
+// The unplug and the replug each change the port lists; the device is spoken
+// to only once the full settle delay has passed after the last change.
+TEST_F(UpdateRestartTest, TheRestartWaitsForTheLastPortChange) {
+    RunUntilWaitingForTheDevice(std::chrono::milliseconds(1), true);
+    ASSERT_TRUE(m_device->WaitForPresence(true, std::chrono::milliseconds(5000)));
+    DeviceChanged();
+    DeviceChanged();
+    const auto delay = FastTiming().restartDelay;
+    ASSERT_EQ(m_harness.Held().Delays(), (std::vector<std::chrono::milliseconds>{delay, delay}));
+
+    m_harness.RunHeld(0);  // the first change's delay is up, the last one's is not
+    EXPECT_TRUE(Dialog().RestartPending());
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kIdentity), 1);
+
+    // The restarted run holds the window as any run does.
+    auto restart = m_harness.Held().Take(1);
+    EXPECT_FALSE(m_harness.Ui([&] {
+        restart();
+        return View().CloseEnabled() || Dialog().CanClose();
+    }));
+    ASSERT_TRUE(DialogHarness::WaitFor([&] {
+        return m_device->Counters().Requests(RequestKind::kIdentity) == 2 &&
+               m_harness.Ui([&] { return Dialog().WorkerIdle() && !Dialog().Running(); });
+    }));
+    ExpectCompleted();
+    EXPECT_FALSE(Dialog().RestartPending());
 }
 
 TEST_F(UpdateRestartTest, PortsVanishAndReturnThenTheUpdateCarriesOnByItself) {

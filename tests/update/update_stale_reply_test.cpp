@@ -42,12 +42,18 @@ TEST_F(UpdateStaleReplyTest, AnswersThatComeLateAreRetriedAndTheUpdateCompletes)
     ExpectCompleted();
 }
 
-// A BOOT section whose trailer is all zero bytes, as an undefined version
-// might well read: with the device's version unknown it is written.
-TEST_F(UpdateStaleReplyTest, UnknownDeviceVersionWritesTheBootSection) {
+// With the device's version unknown, BOOT is written whatever its trailer:
+// all zero bytes, as an undefined version might read, or FF FF FF FF, as
+// erased padding reads.
+class UnknownDeviceVersionTest : public UpdateFixture,
+                                 public ::testing::WithParamInterface<std::uint8_t> {};
+
+TEST_P(UnknownDeviceVersionTest, WritesTheBootSection) {
     image::ContainerLayout layout;
     layout.sections.push_back({0, std::vector<std::uint8_t>(4096, 0x11), 0x149000, std::nullopt});
-    layout.sections.push_back({1, std::vector<std::uint8_t>(4096, 0x00), 0x10000, std::nullopt});
+    std::vector<std::uint8_t> boot(4096, 0x22);
+    std::fill(boot.end() - 4, boot.end(), GetParam());
+    layout.sections.push_back({1, boot, 0x10000, std::nullopt});
     const auto image = image::WriteContainer(layout);
     ASSERT_TRUE(image.ok()) << image.error;
 
@@ -56,8 +62,12 @@ TEST_F(UpdateStaleReplyTest, UnknownDeviceVersionWritesTheBootSection) {
     RunUpdate(config, FastTiming(), ImageOf(image.bytes));
     ExpectCompleted();
     EXPECT_EQ(Dialog().Procedure().StepCount(), 4);
-    EXPECT_EQ(m_device->Flash()[0x10000], 0x00);
+    EXPECT_EQ(m_device->Flash()[0x10000], 0x22);
+    EXPECT_EQ(m_device->Flash()[0x10000 + 4095], GetParam());
 }
+
+INSTANTIATE_TEST_SUITE_P(Trailers, UnknownDeviceVersionTest,
+                         ::testing::Values(std::uint8_t{0x00}, std::uint8_t{0xFF}));
 
 TEST_F(UpdateStaleReplyTest, BootSectionMatchingTheDeviceVersionIsLeftAlone) {
     image::ContainerLayout layout;

@@ -22,18 +22,33 @@ std::unique_ptr<UpdaterWindow> MakeUpdaterWindow(midi::MidiBackend& backend,
     return window;
 }
 
-void ShowTooManyInstancesBox() {
-    // The program's name, as the caption of boxes that belong to no window.
+namespace {
+
+// A box that belongs to no window, the program's name as its caption.
+void ShowStartUpBox(QMessageBox::Icon icon, const QString& text) {
     const QString caption = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    QMessageBox box(QMessageBox::Warning, caption, kTooManyInstancesText, QMessageBox::Ok);
+    QMessageBox box(icon, caption, text, QMessageBox::Ok);
     box.exec();
+}
+
+}  // namespace
+
+void ShowTooManyInstancesBox() {
+    ShowStartUpBox(QMessageBox::Warning, kTooManyInstancesText);
 }
 
 int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
                CVekUpdatorDlg::Options options) {
-    if (!app.ClaimInstanceNumber()) {
-        ShowTooManyInstancesBox();
-        return 0;
+    switch (app.ClaimInstanceNumber()) {
+        case InstanceClaim::kClaimed:
+            break;
+        case InstanceClaim::kAllTaken:
+            ShowTooManyInstancesBox();
+            return 0;
+        case InstanceClaim::kNoLockDirectory:
+            ShowStartUpBox(QMessageBox::Critical,
+                           QString::fromStdString(LockDirectoryErrorText(app.LockDirectory())));
+            return 1;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();

@@ -23,8 +23,9 @@ std::unique_ptr<UpdaterWindow> MakeUpdaterWindow(midi::MidiBackend& backend,
 void ShowTooManyInstancesBox();
 
 // Claims a number with `app`; then runs the window on the backend that
-// `makeBackend` gives until it closes, or shows the refusal. Needs a
-// QApplication. Returns the process exit code.
+// `makeBackend` gives until it closes, or shows the refusal, or the error
+// box when the lock directory cannot be used. Needs a QApplication.
+// Returns the process exit code.
 int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
                CVekUpdatorDlg::Options options = {});
 
