@@ -65,9 +65,15 @@ void UnattendedRun::Look() {
 int RunUnattended(CVekUpdatorApp& app, const BackendFactory& makeBackend,
                   CVekUpdatorDlg::Options options,
                   const std::function<void(UpdaterWindow&)>& onCompleted) {
-    if (!app.ClaimInstanceNumber()) {
-        std::fprintf(stderr, "%s\n", kTooManyInstancesText);
-        return 1;
+    switch (app.ClaimInstanceNumber()) {
+        case InstanceClaim::kClaimed:
+            break;
+        case InstanceClaim::kAllTaken:
+            std::fprintf(stderr, "%s\n", kTooManyInstancesText);
+            return 1;
+        case InstanceClaim::kNoLockDirectory:
+            std::fprintf(stderr, "%s\n", LockDirectoryErrorText(app.LockDirectory()).c_str());
+            return 1;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
