@@ -28,6 +28,8 @@ UnattendedRun::UnattendedRun(UpdaterWindow& window, std::function<void()> onComp
 }
 
 void UnattendedRun::Start() {
+    // Before the click: a box that refuses the start comes up inside it.
+    m_poll.start();
     auto* execute = qobject_cast<QPushButton*>(m_window.ControlWidget(Control::kExecute));
     if (execute == nullptr || !execute->isEnabled()) {
         m_failure = "Execute is not available.";
@@ -35,7 +37,6 @@ void UnattendedRun::Start() {
     } else {
         execute->click();
     }
-    m_poll.start();
     Look();
 }
 
@@ -56,9 +57,11 @@ void UnattendedRun::Look() {
             }
         }
     }
-    // The window refuses to close until the run has let go of it.
-    if (m_ended) {
-        m_window.close();
+    // As a person would: Exit, which stays disabled until the run has let go
+    // of the window (the Close command may stay greyed after a refused start).
+    auto* exit = qobject_cast<QPushButton*>(m_window.ControlWidget(Control::kExit));
+    if (m_ended && exit != nullptr && exit->isEnabled()) {
+        exit->click();
     }
 }
 

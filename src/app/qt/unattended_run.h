@@ -2,7 +2,7 @@
 // One update in a shown updater window with nobody at it, for the demo's
 // --unattended and for the picture of the window the build takes: presses
 // Execute, and once the run has ended (completed, or an error box came up,
-// which it closes) closes the window.
+// which it closes) presses Exit.
 
 #include <QObject>
 #include <QString>
