@@ -25,6 +25,7 @@
 #endif
 #include "tools/stop_signals.h"
 #include "tools/system_ports.h"
+#include "version/program_version.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ void PrintHelp(std::FILE* to) {
                  "                         disconnects it\n"
                  "  --exit-after-update    exit once a closing request has been answered\n"
                  "  --help                 this text\n"
+                 "  --version              alone: print the program's version and exit\n"
                  "Ends on SIGINT or SIGTERM.\n%s",
                  tools::DeviceOptionsHelp());
 }
@@ -82,6 +84,10 @@ std::unique_ptr<tools::CountedPorts> RawMidiDevicePorts(const std::string& port,
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (AsksForVersion(argc, argv)) {
+        PrintVersion("corvane-devsim");
+        return kExitOk;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     tools::DeviceOptionParser parser;
     bool exitAfterUpdate = false;

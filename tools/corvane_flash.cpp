@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "device/loopback_ports.h"
+#include "midi/device_access.h"
 #include "midi/loopback_backend.h"
 #include "midi/system_backend.h"
 #include "tools/console_encoding.h"
@@ -26,6 +27,7 @@
 #include "tools/flash_options.h"
 #include "tools/flash_session.h"
 #include "tools/stop_signals.h"
+#include "version/program_version.h"
 
 namespace {
 
@@ -69,6 +71,10 @@ private:
 
 int main(int argc, char** argv) {
     tools::UseUtf8Console();
+    if (AsksForVersion(argc, argv)) {
+        PrintVersion("corvane-flash");
+        return kExitCompleted;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     const tools::FlashCommandLine command = tools::ParseFlashOptions(args);
     if (!command.options) {
@@ -103,6 +109,11 @@ int main(int argc, char** argv) {
         backend = std::move(loopback);
     } else {
         backend = midi::CreateSystemBackend();
+        const midi::BlockedMidiDevices blocked = midi::FindBlockedMidiDevices();
+        if (blocked.Any() && backend->InputPortNames().empty() &&
+            backend->OutputPortNames().empty()) {
+            std::fprintf(stderr, "%s\n", midi::DeviceAccessExplanation(blocked).c_str());
+        }
     }
 
     tools::ConsoleView view(stdout, stderr, isatty(STDOUT_FILENO) == 1);

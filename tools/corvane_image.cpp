@@ -23,6 +23,7 @@
 #include "image/image_check.h"
 #include "image/image_layout.h"
 #include "tools/number_text.h"
+#include "version/program_version.h"
 
 namespace {
 
@@ -34,14 +35,19 @@ constexpr int kExitOk = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
-int Usage() {
-    std::fprintf(stderr,
+void PrintUsage(std::FILE* to) {
+    std::fprintf(to,
                  "usage: corvane-image info FILE [--device-version HHHHHHHH]\n"
                  "       corvane-image verify FILE [--device-version HHHHHHHH]\n"
                  "       corvane-image build --out FILE [--update-type N] [--notice TEXT]\n"
                  "                     --section NAME=PAYLOAD_FILE@FLASH_ADDRESS[:CHECKED_LENGTH]"
                  " ...\n"
+                 "       corvane-image --help | --version\n"
                  "NAME is INFO, BOOT, PRST, FILE, MAIN or a slot number 0-7.\n");
+}
+
+int Usage() {
+    PrintUsage(stderr);
     return kExitUsage;
 }
 
@@ -341,10 +347,18 @@ int Build(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (corvane::AsksForVersion(argc, argv)) {
+        corvane::PrintVersion("corvane-image");
+        return kExitOk;
+    }
     if (argc < 2) {
         return Usage();
     }
     const std::string_view command = argv[1];
+    if (command == "--help") {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
     if (command == "info") {
         return Info(argc, argv);
     }

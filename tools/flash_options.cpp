@@ -68,6 +68,7 @@ const char* FlashUsage() {
            "  --simulate     update a simulated device inside this process; takes the\n"
            "                 device options of corvane-devsim\n"
            "  --help         this text\n"
+           "  --version      alone: print the program's version and exit\n"
            "Exit status: 0 update completed, 1 update failed, 2 usage error.\n";
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "protocol/sysex.h"
+#include "version/program_version.h"
 
 namespace {
 
@@ -212,3 +213,16 @@ TEST_F(ToolProcessTest, DevsimOnRawMidiNeedsOnePortThatIsThere) {
 }
 
 }  // namespace
+
+// --version alone is the program's version; after --simulate it stays the
+// simulated device's version option, which takes a value.
+TEST_F(ToolProcessTest, VersionAloneIsTheProgramsAndAfterSimulateTheDevices) {
+    const std::string version = std::string(corvane::ProjectVersion()) + "\n";
+    EXPECT_EQ(Run(CORVANE_FLASH, "--version").out, "corvane-flash " + version);
+    EXPECT_EQ(Run(CORVANE_DEVSIM, "--version").out, "corvane-devsim " + version);
+
+    const Ran ran = Run(CORVANE_FLASH, "--simulate --version 02000000 --transcript " +
+                                           Path("transcript.txt").string());
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out.find("corvane-flash " + version), std::string::npos);
+}

@@ -107,6 +107,10 @@ QImage DrawRestartPicture() {
     return image;
 }
 
+QImage DrawApplicationIconImage(int size) {
+    return DrawIconImage(size).toImage();
+}
+
 QIcon DrawApplicationIcon() {
     QIcon icon;
     for (int size : {48, 32, 16}) {

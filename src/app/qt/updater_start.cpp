@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "app/qt/device_access_hint.h"
 #include "app/qt/dialog_binding.h"
 #include "app/qt/port_list_poller.h"
 
@@ -52,6 +53,7 @@ int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
     const std::unique_ptr<UpdaterWindow> window = MakeUpdaterWindow(*backend, std::move(options));
+    ShowDeviceAccessHint(*window, midi::FindBlockedMidiDevices());
     window->exec();
     return 0;
 }

@@ -1,0 +1,97 @@
+#include "app/qt/unattended_run.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <cstdio>
+#include <utility>
+
+#include "update/strings.h"
+
+namespace corvane::app::qt {
+
+namespace {
+
+// Often enough to look quick, seldom enough to cost nothing.
+constexpr int kPollMilliseconds = 50;
+
+}  // namespace
+
+UnattendedRun::UnattendedRun(UpdaterWindow& window, std::function<void()> onCompleted)
+    : m_window(window), m_onCompleted(std::move(onCompleted)) {
+    m_poll.setInterval(kPollMilliseconds);
+    connect(&m_poll, &QTimer::timeout, this, [this] { Look(); });
+    // Once the window's modal run has begun and shown it.
+    QTimer::singleShot(0, this, [this] { Start(); });
+}
+
+void UnattendedRun::Start() {
+    // Before the click: a box that refuses the start comes up inside it.
+    m_poll.start();
+    auto* execute = qobject_cast<QPushButton*>(m_window.ControlWidget(Control::kExecute));
+    if (execute == nullptr || !execute->isEnabled()) {
+        m_failure = "Execute is not available.";
+        m_ended = true;
+    } else {
+        execute->click();
+    }
+    Look();
+}
+
+void UnattendedRun::Look() {
+    if (!m_ended) {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        auto* status = qobject_cast<QLineEdit*>(m_window.ControlWidget(Control::kStatus));
+        if (box != nullptr) {
+            m_failure = box->text();
+            m_ended = true;
+            box->done(QMessageBox::Ok);
+        } else if (status != nullptr && status->text() == QString::fromUtf8(update::LoadString(
+                                                              update::IDS_UPDATE_COMPLETED))) {
+            m_completed = true;
+            m_ended = true;
+            if (m_onCompleted) {
+                m_onCompleted();
+            }
+        }
+    }
+    // As a person would: Exit, which stays disabled until the run has let go
+    // of the window (the Close command may stay greyed after a refused start).
+    auto* exit = qobject_cast<QPushButton*>(m_window.ControlWidget(Control::kExit));
+    if (m_ended && exit != nullptr && exit->isEnabled()) {
+        exit->click();
+    }
+}
+
+int RunUnattended(CVekUpdatorApp& app, const BackendFactory& makeBackend,
+                  CVekUpdatorDlg::Options options,
+                  const std::function<void(UpdaterWindow&)>& onCompleted) {
+    switch (app.ClaimInstanceNumber()) {
+        case InstanceClaim::kClaimed:
+            break;
+        case InstanceClaim::kAllTaken:
+            std::fprintf(stderr, "%s\n", kTooManyInstancesText);
+            return 1;
+        case InstanceClaim::kNoLockDirectory:
+            std::fprintf(stderr, "%s\n", LockDirectoryErrorText(app.LockDirectory()).c_str());
+            return 1;
+    }
+    options.instanceNumber = app.GetInstanceNumber();
+    const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
+    const std::unique_ptr<UpdaterWindow> window = MakeUpdaterWindow(*backend, std::move(options));
+    UnattendedRun run(*window, [&] {
+        if (onCompleted) {
+            onCompleted(*window);
+        }
+    });
+    window->exec();
+    if (!run.Completed()) {
+        std::fprintf(stderr, "%s\n", run.Failure().toLocal8Bit().constData());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace corvane::app::qt
