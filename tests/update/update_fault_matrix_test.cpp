@@ -29,7 +29,7 @@ update::Timing MatrixTiming() {
     update::Timing t;
     t.identityWait = t.openingWait = t.versionWait = t.permissionWait = t.prepareWait =
         t.eraseWait = t.closingWait = milliseconds(300);
-    t.blockWait = milliseconds(60);
+    t.blockWait = milliseconds(100);
     t.lateReplyWait = milliseconds(300);
     t.retryPause = milliseconds(20);
     t.beforeSteps = milliseconds(5);

@@ -33,11 +33,14 @@ TEST_F(UpdateStaleReplyTest, ALateReplyIsNotCreditedToTheNextRequest) {
 }
 
 TEST_F(UpdateStaleReplyTest, AnswersThatComeLateAreRetriedAndTheUpdateCompletes) {
+    // Late past the wait, well within the look after it; the margins leave a
+    // loaded machine room on both sides.
     update::Timing timing = FastTiming();
-    timing.blockWait = std::chrono::milliseconds(30);
+    timing.blockWait = std::chrono::milliseconds(100);
+    timing.lateReplyWait = std::chrono::milliseconds(500);
     device::DeviceConfig config;
     config.faults.push_back(
-        Fault::Delay(RequestKind::kBlockWrite, 1, std::chrono::milliseconds(45)).Times(3));
+        Fault::Delay(RequestKind::kBlockWrite, 1, std::chrono::milliseconds(300)).Times(3));
     RunUpdate(config, timing, ImageOf(SmallImage(2)));
     ExpectCompleted();
 }
