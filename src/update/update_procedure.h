@@ -56,8 +56,8 @@ private:
         kTimedOut,   // no reply in time; a late one was dropped or given up
         kUnmatched,  // a reply no request is owed: nothing can be credited safely
         kAbandoned,
-        kNotSent,    // the port refused the request; nothing is owed
-        kQuiet,      // a pause passed without a reply
+        kNotSent,  // the port refused the request; nothing is owed
+        kQuiet,    // a pause passed without a reply
     };
     // Sends the request (`send` returns false when the port refused it) and
     // waits for the reply the count says is its own; one of kind `asked` or a
