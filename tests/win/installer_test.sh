@@ -66,4 +66,6 @@ settle
 wine reg query "$key" >/dev/null 2>&1 && fail "the uninstall entry is left behind"
 [ $status -eq 0 ] && echo "uninstalled: no program folder, shortcuts or uninstall entry left"
 settle
+# A passing run leaves no prefix behind (some 700 MB); a failing one stays to look into.
+[ $status -eq 0 ] && rm -rf "$prefix"
 exit $status
