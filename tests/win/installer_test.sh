@@ -2,10 +2,11 @@
 # The Windows installer in a fresh Wine prefix: a silent install puts the
 # programs under Program Files, the shortcuts in the Start menu and the entry in
 # Add/Remove Programs; the installed corvane-flash.exe runs a whole update on
-# the simulated device; a silent uninstall takes all of it away again.
-#   installer_test.sh WRITE_INSTALLER BUILD_DIR WINE_RUN OUTPUT_DIR
+# the simulated device, and the shortcuts start the windows (START_MENU_TEST,
+# on the display); a silent uninstall takes all of it away again.
+#   installer_test.sh WRITE_INSTALLER BUILD_DIR WINE_RUN OUTPUT_DIR START_MENU_TEST
 set -uo pipefail
-write_installer=$1 build=$2 wine_run=$3 out=$4
+write_installer=$1 build=$2 wine_run=$3 out=$4 start_menu_test=$5
 
 for tool in makensis wine; do
   if ! command -v "$tool" >/dev/null; then
@@ -13,6 +14,10 @@ for tool in makensis wine; do
     exit 77
   fi
 done
+if [ -z "${DISPLAY:-}" ]; then
+  echo "SKIP: no display for the installed programs' windows"
+  exit 77
+fi
 rm -rf "$out"
 mkdir -p "$out"
 installer=$("$write_installer" "$build" "$out" 2>"$out/makensis.log") ||
@@ -55,6 +60,16 @@ if [ $rc -ne 0 ] || ! grep -q "Firmware update completed." "$out/flash.log"; the
   cat "$out/flash.log"
 else
   echo "installed corvane-flash.exe --simulate: completed"
+fi
+
+wine "$start_menu_test" >"$out/start-menu.log" 2>&1
+rc=$?
+settle
+if [ $rc -ne 0 ] || ! grep -q '\[  PASSED  \] 2 tests' "$out/start-menu.log"; then
+  fail "the programs did not start from the Start menu (exit $rc):"
+  cat "$out/start-menu.log"
+else
+  echo "started from the Start menu: the demo completed an update, the updater opened its window"
 fi
 
 wine 'C:\Program Files\Corvane Updater\uninstall.exe' /S >"$out/uninstall.log" 2>&1

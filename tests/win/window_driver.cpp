@@ -1,5 +1,8 @@
 #include "tests/win/window_driver.h"
 
+#include <objbase.h>
+#include <shellapi.h>
+
 #include <cstdint>
 #include <fstream>
 #include <set>
@@ -27,7 +30,7 @@ std::wstring WindowsPath(const std::string& path) {
 }
 
 struct Search {
-    DWORD processId;
+    DWORD processId;  // 0: any process
     const std::wstring* title;
     HWND found;
 };
@@ -36,11 +39,18 @@ BOOL CALLBACK Visit(HWND window, LPARAM parameter) {
     auto* search = reinterpret_cast<Search*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) && Text(window) == *search->title) {
+    if ((search->processId == 0 || owner == search->processId) && IsWindowVisible(window) &&
+        Text(window) == *search->title) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
+}
+
+HWND FindTopLevel(DWORD processId, const std::wstring& title) {
+    Search search{processId, &title, nullptr};
+    EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
@@ -97,9 +107,27 @@ std::optional<DWORD> Program::WaitForExit(std::chrono::milliseconds timeout) {
 }
 
 HWND Program::FindWindowTitled(const std::wstring& title) const {
-    Search search{m_process.dwProcessId, &title, nullptr};
-    EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return FindTopLevel(m_process.dwProcessId, title);
+}
+
+bool OpenWithShell(const std::wstring& path) {
+    // The shell reads shortcuts through COM objects, as Explorer does.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW open{};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_FLAG_NO_UI;
+    open.lpVerb = L"open";
+    open.lpFile = path.c_str();
+    open.nShow = SW_SHOWNORMAL;
+    const bool opened = ShellExecuteExW(&open) != FALSE;
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return opened;
+}
+
+HWND FindAnyWindowTitled(const std::wstring& title) {
+    return FindTopLevel(0, title);
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

@@ -36,6 +36,12 @@ private:
     PROCESS_INFORMATION m_process{};
 };
 
+// Opens the file at the Windows path `path` as a double click in Explorer
+// does: a shortcut starts its target. False when the shell refused it.
+bool OpenWithShell(const std::wstring& path);
+// A visible top-level window of any process with this exact title, or null.
+HWND FindAnyWindowTitled(const std::wstring& title);
+
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
