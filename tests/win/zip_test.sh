@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The Windows zip as a user gets it: exactly the four programs and README.txt
+# at its top, intact; unpacked into a folder with spaces in its name, the
+# programs run from there and the unpacked corvane-flash.exe completes an
+# update on the simulated device.
+#   zip_test.sh WRITE_ZIP BUILD_DIR WINE_RUN PREFIX OUTPUT_DIR
+set -uo pipefail
+write_zip=$1 build=$2 wine_run=$3 prefix=$4 out=$5
+
+for tool in zip unzip wine; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed"
+    exit 77
+  fi
+done
+rm -rf "$out"
+mkdir -p "$out"
+zip_file=$("$write_zip" "$build" "$out") || { echo "the zip could not be written"; exit 1; }
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+echo "zip: $(basename "$zip_file"), $(wc -c <"$zip_file") bytes"
+
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+[ "$(basename "$zip_file")" = "corvane-updater-$version-windows-x64.zip" ] ||
+  fail "the zip is named $(basename "$zip_file")"
+unzip -tq "$zip_file" >"$out/test.log" 2>&1 || { fail "the zip is damaged:"; cat "$out/test.log"; }
+expected=$(printf '%s\n' README.txt corvane-flash.exe corvane-image.exe corvane-updater-demo.exe \
+  corvane-updater.exe)
+listed=$(unzip -Z1 "$zip_file" | LC_ALL=C sort)
+[ "$listed" = "$expected" ] || fail "the zip holds: $(echo "$listed" | tr '\n' ' ')"
+
+unpacked="$out/Corvane Updater $version"
+unzip -q "$zip_file" -d "$unpacked" || fail "the zip did not unpack"
+readme="$unpacked/README.txt"
+[ "$(head -n 1 "$readme")" = $'Corvane Updater '"$version"$' for Windows (64-bit)\r' ] ||
+  fail "README.txt does not begin with the version line and a Windows line end"
+grep -qv $'\r$' "$readme" && fail "README.txt has lines without a Windows line end"
+
+wine() { "$wine_run" "$prefix" "$@"; }
+for program in corvane-flash corvane-image; do
+  answer=$(wine "$unpacked/$program.exe" --version 2>/dev/null | tr -d '\r')
+  [ "$answer" = "$program $version" ] || fail "the unpacked $program.exe --version said '$answer'"
+done
+wine "$unpacked/corvane-flash.exe" --simulate >"$out/flash.log" 2>&1
+rc=$?
+if [ $rc -ne 0 ] || ! grep -q "Firmware update completed." "$out/flash.log"; then
+  fail "the unpacked corvane-flash.exe --simulate exited $rc:"
+  cat "$out/flash.log"
+else
+  echo "unpacked corvane-flash.exe --simulate: completed"
+fi
+[ $status -eq 0 ] && rm -rf "$unpacked"
+exit $status
