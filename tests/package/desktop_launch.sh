@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Starts the updater from the desktop entry of an unpacked package, as a
+# desktop's launcher does (GIO, on the X display this runs on), and checks
+# that the window that comes up belongs to the installed program and to the
+# entry; then ends the program.
+#   desktop_launch.sh ROOT RUNTIME_DIR
+set -uo pipefail
+root=$1
+program=$root/usr/bin/corvane-updater
+title='BRAX Corvane System v1.10 Updater'
+
+# The processes running the installed updater.
+launched() {
+    local exe
+    for exe in /proc/[0-9]*/exe; do
+        [ "$(readlink "$exe" 2>/dev/null)" = "$program" ] && basename "$(dirname "$exe")"
+    done
+}
+trap 'pids=$(launched); [ -n "$pids" ] && kill $pids 2>/dev/null' EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+# The X window with the updater's title, as xwininfo lists it: 0x... "title": ...
+window_id() {
+    xwininfo -root -tree | awk -v t="\"$title\":" 'index($0, t) { print $1; exit }'
+}
+
+env -u LD_LIBRARY_PATH -u QT_QPA_PLATFORM PATH="$root/usr/bin:$PATH" \
+    XDG_DATA_DIRS="$root/usr/share:/usr/share" XDG_RUNTIME_DIR="$2" \
+    gio launch "$root/usr/share/applications/corvane-updater.desktop" ||
+    fail "gio could not launch the desktop entry"
+id=
+for _ in $(seq 300); do
+    id=$(window_id)
+    [ -n "$id" ] && break
+    sleep 0.1
+done
+[ -n "$id" ] || fail "no window titled '$title' within 30 s"
+
+pid=$(xprop -id "$id" _NET_WM_PID | awk '{ print $3 }')
+[ "$(readlink "/proc/$pid/exe")" = "$program" ] ||
+    fail "the window belongs to $(readlink "/proc/$pid/exe"), not the installed updater"
+# Launchers tie a window to its entry by the window's class.
+wm_class=$(xprop -id "$id" WM_CLASS | sed 's/^[^=]*= //')
+entry_class=$(sed -n 's/^StartupWMClass=//p' "$root/usr/share/applications/corvane-updater.desktop")
+[[ "$wm_class" == *"\"$entry_class\"" ]] ||
+    fail "the window's class is $wm_class, the entry's $entry_class"
+echo "desktop entry: started the installed corvane-updater, window class $wm_class"
