@@ -7,6 +7,7 @@
 #   installer_test.sh WRITE_INSTALLER BUILD_DIR WINE_RUN OUTPUT_DIR START_MENU_TEST
 set -uo pipefail
 write_installer=$1 build=$2 wine_run=$3 out=$4 start_menu_test=$5
+source "$(dirname "$0")/package_checks.sh"
 
 for tool in makensis wine; do
   if ! command -v "$tool" >/dev/null; then
@@ -33,8 +34,6 @@ wine() { "$wine_run" "$prefix" "$@"; }
 # among them, have all ended when the server has.
 settle() { WINEPREFIX=$prefix wineserver -w; }
 
-status=0
-fail() { echo "FAIL: $*"; status=1; }
 
 wine "$installer" /S >"$out/install.log" 2>&1
 rc=$?
@@ -53,14 +52,7 @@ wine reg query "$key" /v UninstallString >"$out/key.log" 2>&1 ||
 grep -q 'uninstall.exe' "$out/key.log" || fail "the uninstall entry names no uninstaller"
 echo "installed: $(ls "$program_dir" | tr '\n' ' ')"
 
-wine 'C:\Program Files\Corvane Updater\corvane-flash.exe' --simulate >"$out/flash.log" 2>&1
-rc=$?
-if [ $rc -ne 0 ] || ! grep -q "Firmware update completed." "$out/flash.log"; then
-  fail "the installed corvane-flash.exe --simulate exited $rc:"
-  cat "$out/flash.log"
-else
-  echo "installed corvane-flash.exe --simulate: completed"
-fi
+check_simulated_update 'C:\Program Files\Corvane Updater\corvane-flash.exe' installed
 
 wine "$start_menu_test" >"$out/start-menu.log" 2>&1
 rc=$?

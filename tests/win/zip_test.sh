@@ -6,6 +6,7 @@
 #   zip_test.sh WRITE_ZIP BUILD_DIR WINE_RUN PREFIX OUTPUT_DIR
 set -uo pipefail
 write_zip=$1 build=$2 wine_run=$3 prefix=$4 out=$5
+source "$(dirname "$0")/package_checks.sh"
 
 for tool in zip unzip wine; do
   if ! command -v "$tool" >/dev/null; then
@@ -19,8 +20,6 @@ zip_file=$("$write_zip" "$build" "$out") || { echo "the zip could not be written
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 echo "zip: $(basename "$zip_file"), $(wc -c <"$zip_file") bytes"
 
-status=0
-fail() { echo "FAIL: $*"; status=1; }
 
 [ "$(basename "$zip_file")" = "corvane-updater-$version-windows-x64.zip" ] ||
   fail "the zip is named $(basename "$zip_file")"
@@ -42,13 +41,6 @@ for program in corvane-flash corvane-image; do
   answer=$(wine "$unpacked/$program.exe" --version 2>/dev/null | tr -d '\r')
   [ "$answer" = "$program $version" ] || fail "the unpacked $program.exe --version said '$answer'"
 done
-wine "$unpacked/corvane-flash.exe" --simulate >"$out/flash.log" 2>&1
-rc=$?
-if [ $rc -ne 0 ] || ! grep -q "Firmware update completed." "$out/flash.log"; then
-  fail "the unpacked corvane-flash.exe --simulate exited $rc:"
-  cat "$out/flash.log"
-else
-  echo "unpacked corvane-flash.exe --simulate: completed"
-fi
+check_simulated_update "$unpacked/corvane-flash.exe" unpacked
 [ $status -eq 0 ] && rm -rf "$unpacked"
 exit $status
