@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows zip as a user gets it: exactly the four programs and README.txt
 # at its top, intact; unpacked into a folder with spaces in its name, the
-# programs run from there and the unpacked corvane-flash.exe completes an
+# programs run from there (each answers --version) and the unpacked corvane-flash.exe completes an
 # update on the simulated device.
 #   zip_test.sh WRITE_ZIP BUILD_DIR WINE_RUN PREFIX OUTPUT_DIR
 set -uo pipefail
@@ -37,7 +37,7 @@ readme="$unpacked/README.txt"
 grep -qv $'\r$' "$readme" && fail "README.txt has lines without a Windows line end"
 
 wine() { "$wine_run" "$prefix" "$@"; }
-for program in corvane-flash corvane-image; do
+for program in corvane-updater corvane-updater-demo corvane-flash corvane-image; do
   answer=$(wine "$unpacked/$program.exe" --version 2>/dev/null | tr -d '\r')
   [ "$answer" = "$program $version" ] || fail "the unpacked $program.exe --version said '$answer'"
 done
