@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Starts the updater from the desktop entry of an unpacked package, as a
-# desktop's launcher does (GIO, on the X display this runs on), and checks
+# desktop's launcher does (GIO), on a virtual X display of its own, and checks
 # that the window that comes up belongs to the installed program and to the
-# entry; then ends the program.
-#   desktop_launch.sh ROOT RUNTIME_DIR
+# entry; then ends the program and the display.
+#   desktop_launch.sh ROOT WORK_DIR
 set -uo pipefail
-root=$1
+root=$1 work=$2
 program=$root/usr/bin/corvane-updater
 title='BRAX Corvane System v1.10 Updater'
 
@@ -16,18 +16,35 @@ launched() {
         [ "$(readlink "$exe" 2>/dev/null)" = "$program" ] && basename "$(dirname "$exe")"
     done
 }
-trap 'pids=$(launched); [ -n "$pids" ] && kill $pids 2>/dev/null' EXIT
+server=
+trap 'pids=$(launched); [ -n "$pids" ] && kill $pids 2>/dev/null; [ -n "$server" ] && kill $server && wait $server' EXIT
 fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+
+# The server picks a free display itself and names it once it takes clients,
+# so runs side by side cannot end up on each other's display.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+server=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "the virtual display did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=:$(cat "$work/display")
 # The X window with the updater's title, as xwininfo lists it: 0x... "title": ...
+# A copy started while another runs elsewhere on the machine has its number
+# after the title.
 window_id() {
-    xwininfo -root -tree | awk -v t="\"$title\":" 'index($0, t) { print $1; exit }'
+    xwininfo -root -tree |
+        awk -v t="\"$title" '{ at = index($0, t) } at && substr($0, at + length(t)) ~ /^( \([0-9]+\))?":/ {
+            print $1; exit
+        }'
 }
 
 env -u LD_LIBRARY_PATH -u QT_QPA_PLATFORM PATH="$root/usr/bin:$PATH" \
-    XDG_DATA_DIRS="$root/usr/share:/usr/share" XDG_RUNTIME_DIR="$2" \
+    XDG_DATA_DIRS="$root/usr/share:/usr/share" XDG_RUNTIME_DIR="$work/run" \
     gio launch "$root/usr/share/applications/corvane-updater.desktop" ||
     fail "gio could not launch the desktop entry"
 id=
