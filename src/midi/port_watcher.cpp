@@ -18,7 +18,8 @@ void PortWatcher::Start() {
         std::lock_guard lock(m_mutex);
         m_stop = false;
     }
-    m_thread = std::thread([this, first = Look()]() mutable { Run(std::move(first)); });
+    m_thread = std::thread(
+        [this, first = PortListSnapshot(m_backend)]() mutable { Run(std::move(first)); });
 }
 
 void PortWatcher::Stop() {
@@ -33,20 +34,12 @@ void PortWatcher::Stop() {
     m_thread.join();
 }
 
-PortWatcher::Lists PortWatcher::Look() const {
-    return {m_backend.InputPortNames(), m_backend.OutputPortNames()};
-}
-
-void PortWatcher::Run(Lists last) {
+void PortWatcher::Run(PortListSnapshot ports) {
     std::unique_lock lock(m_mutex);
     while (!m_wake.wait_for(lock, m_period, [this] { return m_stop; })) {
         lock.unlock();
-        Lists now = Look();
-        if (now != last) {
-            last = std::move(now);
-            if (m_onDevicesChanged) {
-                m_onDevicesChanged();
-            }
+        if (ports.LookAgain() && m_onDevicesChanged) {
+            m_onDevicesChanged();
         }
         lock.lock();
     }

@@ -7,11 +7,10 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "midi/midi_backend.h"
+#include "midi/port_list_snapshot.h"
 
 namespace corvane::midi {
 
@@ -33,13 +32,8 @@ public:
     void Stop();
 
 private:
-    struct Lists {
-        std::vector<std::string> inputs;
-        std::vector<std::string> outputs;
-        bool operator==(const Lists&) const = default;
-    };
-    Lists Look() const;
-    void Run(Lists last);
+    // The snapshot is taken by Start and then used by the thread alone.
+    void Run(PortListSnapshot ports);
 
     MidiBackend& m_backend;
     const Callback m_onDevicesChanged;

@@ -8,10 +8,9 @@
 
 #include <chrono>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "midi/midi_backend.h"
+#include "midi/port_list_snapshot.h"
 
 namespace corvane::app::qt {
 
@@ -25,11 +24,9 @@ public:
 private:
     void Check();
 
-    midi::MidiBackend& m_backend;
+    midi::PortListSnapshot m_ports;
     std::function<void()> m_onChange;
     QTimer m_timer;
-    std::vector<std::string> m_inputs;
-    std::vector<std::string> m_outputs;
 };
 
 }  // namespace corvane::app::qt

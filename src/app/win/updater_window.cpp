@@ -69,8 +69,7 @@ void UpdaterWindow::OnInitDialog(HWND hwnd) {
     SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
     SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
 
-    m_inputs = m_backend.InputPortNames();
-    m_outputs = m_backend.OutputPortNames();
+    m_ports.emplace(m_backend);
     SetTimer(hwnd, kPortListTimer, kPortListPeriodMs, nullptr);
 
     m_logic = m_makeLogic(*this, *this);
@@ -166,14 +165,7 @@ void UpdaterWindow::OnTimer(UINT_PTR id) {
 }
 
 void UpdaterWindow::LookAtPortLists() {
-    auto inputs = m_backend.InputPortNames();
-    auto outputs = m_backend.OutputPortNames();
-    if (inputs == m_inputs && outputs == m_outputs) {
-        return;
-    }
-    m_inputs = std::move(inputs);
-    m_outputs = std::move(outputs);
-    if (m_logic && !m_destroyed) {
+    if (m_ports && m_ports->LookAgain() && m_logic && !m_destroyed) {
         m_logic->OnDeviceChange();
     }
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "app/ui_loop.h"
 #include "app/updater_dialog.h"
 #include "midi/midi_backend.h"
+#include "midi/port_list_snapshot.h"
 
 namespace corvane::app::win {
 
@@ -78,8 +80,7 @@ private:
     std::unique_ptr<CVekUpdatorDlg> m_logic;
     bool m_closeEnabled = true;
     bool m_destroyed = false;
-    std::vector<std::string> m_inputs;
-    std::vector<std::string> m_outputs;
+    std::optional<midi::PortListSnapshot> m_ports;  // from the dialog's first show
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
     UINT_PTR m_nextTimer;
