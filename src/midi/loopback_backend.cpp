@@ -46,6 +46,7 @@ public:
         }
         return true;
     }
+    bool Gone() const override { return !m_port->present; }
 
 private:
     std::shared_ptr<Port> m_port;
@@ -59,6 +60,7 @@ public:
         m_port->handler = nullptr;
         m_port->open = false;
     }
+    bool Gone() const override { return !m_port->present; }
 
 private:
     std::shared_ptr<Port> m_port;

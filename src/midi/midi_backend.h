@@ -22,6 +22,9 @@ public:
     // Sends one complete System Exclusive message and returns once the backend
     // has taken all of it. False when the port refused the message or is gone.
     virtual bool Send(ByteView message) = 0;
+    // True once the port has reported that its device is gone (unplugged, or
+    // its driver ended it); such a connection never works again. Any thread.
+    virtual bool Gone() const { return false; }
 };
 
 // Called on the backend's own thread with the bytes of a received System
@@ -33,6 +36,8 @@ using InputHandler = std::function<void(ByteView)>;
 class InputConnection {
 public:
     virtual ~InputConnection() = default;
+    // As OutputConnection::Gone.
+    virtual bool Gone() const { return false; }
 };
 
 class MidiBackend {

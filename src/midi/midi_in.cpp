@@ -19,16 +19,25 @@ int CDxMidiIn::Open() {
     if (m_nDeviceIndex < 0) {
         return 0;
     }
-    m_hMidiIn =
+    auto connection =
         m_backend.OpenInput(m_nDeviceIndex, [this](ByteView data) { OnMidiInMessage(data); });
-    m_bOpen = m_hMidiIn != nullptr;
+    m_bOpen = connection != nullptr;
+    std::lock_guard lock(m_connectionMutex);
+    m_hMidiIn = std::move(connection);
     return m_bOpen ? 1 : 0;
 }
 
 void CDxMidiIn::Close() {
-    // Destroying the connection waits for a callback in progress.
+    // Destroying the connection waits for a callback in progress, which takes
+    // only the list lock.
+    std::lock_guard lock(m_connectionMutex);
     m_hMidiIn.reset();
     m_bOpen = false;
+}
+
+bool CDxMidiIn::Gone() const {
+    std::lock_guard lock(m_connectionMutex);
+    return m_hMidiIn && m_hMidiIn->Gone();
 }
 
 ByteView CDxMidiIn::GetFirstMessage() {

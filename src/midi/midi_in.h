@@ -31,6 +31,8 @@ public:
     // no more entries are added.
     void Close();
     bool IsOpen() const { return m_bOpen; }
+    // Whether the open port has reported that its device is gone; any thread.
+    bool Gone() const;
 
     // The oldest entry's bytes, empty when the list is empty. They stay valid
     // until RemoveFirstMessage: only the consumer removes entries.
@@ -45,7 +47,9 @@ public:
 
 private:
     MidiBackend& m_backend;
-    // Owned by the thread that opens and closes the port.
+    // Opened and closed by one thread; guarded by m_connectionMutex so that
+    // Gone may ask from any other. Never held while the list lock is wanted.
+    mutable std::mutex m_connectionMutex;
     std::unique_ptr<InputConnection> m_hMidiIn;
     int m_nDeviceIndex = 0;
     bool m_bOpen = false;

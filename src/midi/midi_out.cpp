@@ -45,6 +45,11 @@ int CDxMidiOut::SendLongMessage(MidiHeader& header) {
     return 1;
 }
 
+bool CDxMidiOut::Gone() {
+    std::lock_guard lock(m_mutex);
+    return m_hMidiOut && m_hMidiOut->Gone();
+}
+
 int CDxMidiOut::GetDeviceCount() const {
     return static_cast<int>(m_backend.OutputPortNames().size());
 }

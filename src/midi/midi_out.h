@@ -32,6 +32,8 @@ public:
     // 1 when the whole message went out (the done bit is then set in the
     // header), 0 when the port is closed or the backend refused it.
     int SendLongMessage(MidiHeader& header);
+    // Whether the open port has reported that its device is gone.
+    bool Gone();
 
     int GetDeviceCount() const;
     // The device's name, whole; empty when there is no such device (any more).

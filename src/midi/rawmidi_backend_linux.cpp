@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -150,13 +151,22 @@ public:
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
             } else if (n != -EAGAIN || !Emptied()) {
+                NoteGone(n);
                 return false;
             }
         }
         return Emptied();
     }
+    bool Gone() const override { return m_gone; }
 
 private:
+    // An unplugged card's port answers every write with one of these.
+    void NoteGone(ssize_t result) {
+        if (result == -ENODEV || result == -ENXIO || result == -EBADFD) {
+            m_gone = true;
+        }
+    }
+
     // Waits until the driver has taken everything written; false when the
     // port failed or took nothing for too long.
     bool Emptied() {
@@ -166,9 +176,14 @@ private:
             std::chrono::steady_clock::now() + std::chrono::milliseconds(kStallMs);
         for (;;) {
             unsigned short revents = 0;
-            if (!WaitFor(m_handle, POLLOUT, kStallMs, revents) ||
-                (revents & (POLLERR | POLLHUP | POLLNVAL)) || !(revents & POLLOUT) ||
-                snd_rawmidi_status(m_handle, status) < 0) {
+            if (!WaitFor(m_handle, POLLOUT, kStallMs, revents)) {
+                return false;
+            }
+            if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                m_gone = true;
+                return false;
+            }
+            if (!(revents & POLLOUT) || snd_rawmidi_status(m_handle, status) < 0) {
                 return false;
             }
             if (snd_rawmidi_status_get_avail(status) >= kOutputBuffer) {
@@ -182,6 +197,7 @@ private:
     }
 
     snd_rawmidi_t* const m_handle;  // used by Send only, whose caller serialises it
+    std::atomic<bool> m_gone{false};
 };
 
 class RawInput final : public InputConnection {
@@ -204,6 +220,7 @@ public:
     }
     RawInput(const RawInput&) = delete;
     RawInput& operator=(const RawInput&) = delete;
+    bool Gone() const override { return m_gone; }
 
 private:
     // Reads until stopped or until the port fails (it vanished, say).
@@ -231,6 +248,7 @@ private:
             if (snd_rawmidi_poll_descriptors_revents(m_handle, fds.data() + 1, fds.size() - 1,
                                                      &revents) < 0 ||
                 (revents & (POLLERR | POLLHUP | POLLNVAL))) {
+                m_gone = true;
                 return;
             }
             if (!(revents & POLLIN)) {
@@ -242,6 +260,7 @@ private:
                     break;
                 }
                 if (n <= 0) {
+                    m_gone = true;
                     return;
                 }
                 m_assembler.Feed(ByteView(buffer, static_cast<std::size_t>(n)), m_handler);
@@ -255,7 +274,8 @@ private:
     // Owned by the reading thread while it runs.
     const InputHandler m_handler;
     SysExAssembler m_assembler;
-    std::thread m_thread;  // last: starts once everything above exists
+    std::atomic<bool> m_gone{false};  // set by the reading thread when the port failed
+    std::thread m_thread;             // last: starts once everything above exists
 };
 
 // Opens one direction without waiting for a port another program holds.
