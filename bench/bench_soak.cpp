@@ -117,7 +117,6 @@ update::Timing SoakTiming() {
     t.identityWait = t.openingWait = t.versionWait = t.permissionWait = t.prepareWait =
         t.eraseWait = t.closingWait = milliseconds(300);
     t.blockWait = milliseconds(40);
-    t.lateReplyWait = milliseconds(80);
     t.retryPause = milliseconds(5);
     t.beforeSteps = milliseconds(0);
     t.afterClosing = milliseconds(20);
@@ -141,13 +140,11 @@ std::vector<Fault> RandomFaults(std::mt19937& rng, const update::Timing& t) {
                 break;
             case 2:
                 faults.push_back(
-                    Fault::Busy(RequestKind::kBlockWrite, 1, t.blockWait + t.lateReplyWait / 2)
-                        .WithShare(p));
+                    Fault::Busy(RequestKind::kBlockWrite, 1, t.blockWait * 3 / 2).WithShare(p));
                 break;
             case 3:
                 faults.push_back(
-                    Fault::Busy(RequestKind::kBlockWrite, 1, t.blockWait + t.lateReplyWait * 2)
-                        .WithShare(p / 4));
+                    Fault::Busy(RequestKind::kBlockWrite, 1, t.blockWait * 5).WithShare(p / 4));
                 break;
             case 4:
                 faults.push_back(Fault::Duplicate(RequestKind::kBlockWrite, 1).WithShare(p / 4));

@@ -327,6 +327,10 @@ void CVekUpdatorDlg::SetProgressRange(int lower, int upper) {
     m_ui.Invoke([this, lower, upper] { m_view.SetProgressRange(lower, upper); });
 }
 
+bool CVekUpdatorDlg::DeviceGone() {
+    return m_midiOut.Gone() || m_midiIn.Gone();
+}
+
 void CVekUpdatorDlg::SetProgressPos(int position) {
     m_ui.Invoke([this, position] { m_view.SetProgressPos(position); });
 }

@@ -94,6 +94,7 @@ private:
     void ShowRestartPicture(bool show) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int position) override;
+    bool DeviceGone() override;
 
     // User-interface thread only.
     void ShowErrorBox(update::StringId text);

@@ -6,6 +6,11 @@ void ReplyLedger::Record(int status, ReplyKind kind) {
     {
         std::lock_guard lock(m_mutex);
         m_last = Reply{m_last.number + 1, status, kind};
+        if (m_pending.size() < kCapacity) {
+            m_pending.push_back(m_last);
+        } else {
+            m_overflowed = true;
+        }
     }
     m_changed.notify_all();
 }
@@ -28,19 +33,36 @@ Reply ReplyLedger::Last() const {
     return m_last;
 }
 
-ReplyLedger::Snapshot ReplyLedger::WaitFor(std::uint64_t count,
-                                           std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(m_mutex);
-    const bool ended =
-        m_changed.wait_for(lock, timeout, [&] { return m_abandoned || m_last.number >= count; });
-    Snapshot snapshot;
-    snapshot.last = m_last;
+void ReplyLedger::Clear() {
+    std::lock_guard lock(m_mutex);
+    m_pending.clear();
+    m_overflowed = false;
+}
+
+ReplyLedger::End ReplyLedger::EndLocked() const {
     if (m_abandoned) {
-        snapshot.end = End::kAbandoned;
-    } else {
-        snapshot.end = ended ? End::kReached : End::kTimedOut;
+        return End::kAbandoned;
     }
-    return snapshot;
+    if (m_overflowed) {
+        return End::kOverflowed;
+    }
+    return m_pending.empty() ? End::kTimedOut : End::kReply;
+}
+
+ReplyLedger::Taken ReplyLedger::Take(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait_for(lock, timeout, [&] { return EndLocked() != End::kTimedOut; });
+    Taken taken{EndLocked(), {}};
+    if (taken.end == End::kReply) {
+        taken.reply = m_pending.front();
+        m_pending.pop_front();
+    }
+    return taken;
+}
+
+bool ReplyLedger::Sleep(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return !m_changed.wait_for(lock, timeout, [&] { return m_abandoned; });
 }
 
 }  // namespace corvane::protocol

@@ -1,14 +1,15 @@
 #pragma once
-// The count of the device's replies, against which the update worker matches
-// its requests. The protocol carries no request id, but the device answers
-// each request at most once and in order: the nth reply ever received answers
-// the nth request still owed one. The reply handler records each reply that
-// ends a request; the worker waits for the count it expects. Abandoning (the
-// window goes away) is part of the same state, so no wait can miss it.
+// The device's replies, in the order they came, for the update worker to
+// match with its requests. The protocol carries no request id; the worker
+// attributes each reply from its kind and its place in this order (see
+// UpdateProcedure). The reply handler records each reply that ends a request;
+// the worker takes them one at a time. Abandoning (the window goes away) is
+// part of the same state, so no wait can miss it.
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 namespace corvane::protocol {
@@ -27,10 +28,14 @@ struct Reply {
 
 class ReplyLedger {
 public:
-    enum class End { kReached, kTimedOut, kAbandoned };
-    struct Snapshot {
+    // Far more than a device that answers each request at most once can owe;
+    // past it the replies no longer say which request they answer.
+    static constexpr std::size_t kCapacity = 1024;
+
+    enum class End { kReply, kTimedOut, kAbandoned, kOverflowed };
+    struct Taken {
         End end = End::kTimedOut;
-        Reply last;  // the latest reply when the wait ended
+        Reply reply;  // with kReply
     };
 
     // The reply handler's side: one reply that ends a request.
@@ -39,16 +44,23 @@ public:
     void Abandon();
 
     bool Abandoned() const;
+    // The latest reply recorded, taken or not.
     Reply Last() const;
-    // Waits until `count` replies have been received in all, the ledger is
-    // abandoned, or `timeout` has passed. The snapshot is taken under the same
-    // lock as the end, so `last` is the reply that ended the wait (or a later one).
-    Snapshot WaitFor(std::uint64_t count, std::chrono::milliseconds timeout) const;
+    // Forgets the replies not taken yet, and an overflow.
+    void Clear();
+    // The oldest reply not taken yet, waiting for one up to `timeout`.
+    Taken Take(std::chrono::milliseconds timeout);
+    // Waits `timeout` unless abandoned; false when abandoned.
+    bool Sleep(std::chrono::milliseconds timeout) const;
 
 private:
+    End EndLocked() const;
+
     mutable std::mutex m_mutex;  // guards everything below
     mutable std::condition_variable m_changed;
+    std::deque<Reply> m_pending;
     Reply m_last;
+    bool m_overflowed = false;
     bool m_abandoned = false;
 };
 

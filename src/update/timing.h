@@ -18,10 +18,9 @@ struct Timing {
     Millis eraseWait{60000};
     Millis blockWait{1000};
     Millis closingWait{30000};
-    // After a wait timed out, how much longer its reply may still come: one
-    // that comes within this is dropped, one that comes later is taken for a
-    // reply nobody asked for. Costs nothing when the device answers in time.
-    Millis lateReplyWait{2000};
+    // How often a wait looks whether the device has gone: a run ends this
+    // long, at most, after its ports said so.
+    Millis goneCheck{250};
     // Pauses.
     Millis retryPause{100};
     Millis beforeSteps{500};

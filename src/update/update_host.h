@@ -30,6 +30,10 @@ public:
     virtual void ShowRestartPicture(bool show) = 0;
     virtual void SetProgressRange(int lower, int upper) = 0;
     virtual void SetProgressPos(int position) = 0;
+
+    // Whether the device has gone since the run's ports were opened: a port
+    // said so, or left the system's list. Called on the worker thread.
+    virtual bool DeviceGone() = 0;
 };
 
 }  // namespace corvane::update

@@ -11,16 +11,13 @@ namespace corvane::update {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using protocol::ReplyKind;
+
 constexpr int kBlockSize = 4096;
 constexpr int kEraseRetries = 6;   // a region is asked to be erased at most 7 times
-constexpr int kBlockRetries = 31;  // a block is sent at most 32 times
+constexpr int kBlockRetries = 31;  // a block fails at most 32 times
 constexpr int kEraseProgressRange = 10;
-
-// Whatever the port said: a request that did not go out shows as the time-out
-// of its wait, and a reply that comes all the same is still in step.
-bool SentAnyway(int) {
-    return true;
-}
 
 }  // namespace
 
@@ -33,65 +30,160 @@ UpdateProcedure::UpdateProcedure(UpdateHost& host, protocol::Messenger& messenge
       m_timing(timing),
       m_image(std::move(image)) {}
 
+// Which request a reply answers. The protocol carries no request id, so the
+// worker relies on this fault model: the device answers each request at most
+// once and in order, however late; a request or its answer may be lost, and a
+// request may be refused. A version query is answered by a version reply or a
+// refusal, never by an acknowledgement. Under it no acknowledgement is ever
+// credited to the wrong request, so "completed" means every block was
+// acknowledged; and an update completes whenever the device answers within
+// the retry budget, however long it pauses.
+//
+// One request waits at a time. Its answer is the first result (or identity or
+// version reply, where asked) that comes, with one exception: while a version
+// query sent before it may still be answered, a version reply or a refusal is
+// taken for that query's answer. Had the refusal been the request's own, its
+// wait times out, and what follows a time-out tells.
+//
+// After a block write timed out its answer may still come, and taken for the
+// next block's it would hide a hole in the flash. So before anything else the
+// worker sends a fence, a version query, whose answer is of its own kind: what
+// comes before the fence's version reply answers the block (acknowledged: it
+// is written; refused: send it again), and a version reply with nothing before
+// it means the block or its answer was lost (send it again). A fence
+// unanswered within the block's wait counts as a failure of the block, and
+// another fence follows. The other requests end the run at their time-out.
+//
+// Beyond the model, what the protocol cannot tell apart: a doubled answer
+// from a single one that came for the next request; a fence refused from a
+// late refusal of the block (both mean "send it again"). A doubled answer is
+// found where it shows, as a result while none is owed (before each request,
+// and after the closing request), and ends the run with "Transfer error
+// occurred.".
 template <typename Send>
-UpdateProcedure::Outcome UpdateProcedure::Request(Send send, Millis timeout,
-                                                  protocol::ReplyKind asked) {
-    using End = protocol::ReplyLedger::End;
-    const protocol::ReplyLedger& ledger = m_replies.Ledger();
+UpdateProcedure::Outcome UpdateProcedure::Request(Send send, Millis timeout, ReplyKind asked) {
     if (Abandoned()) {
         return Outcome::kAbandoned;
     }
-    // A reply that came while none was owed cannot be told from this
-    // request's own.
-    if (ledger.Last().number != m_expected) {
-        return Outcome::kUnmatched;
+    if (m_host.DeviceGone()) {
+        return Outcome::kVanished;
+    }
+    m_olderQueries += m_fences;
+    m_fences = 0;
+    if (const Outcome quiet = Quiet(); quiet != Outcome::kTimedOut) {
+        return quiet;
     }
     if (!send()) {
-        return Outcome::kNotSent;
+        // A port that failed for a moment shows as the time-out of the wait.
+        if (m_host.DeviceGone()) {
+            return Outcome::kVanished;
+        }
+        if (asked == ReplyKind::kIdentity) {
+            return Outcome::kNotSent;
+        }
     }
     ++m_requestsSent;
-    ++m_expected;
-    protocol::ReplyLedger::Snapshot wait = ledger.WaitFor(m_expected, timeout);
-    if (wait.end == End::kTimedOut) {
-        // The reply may still be on its way; were it left standing, it would
-        // be taken for the next request's. Drop it if it comes in time, else
-        // give it up.
-        wait = ledger.WaitFor(m_expected, m_timing.lateReplyWait);
-        if (wait.end == End::kTimedOut) {
-            --m_expected;
-            ++m_givenUp;
-            return Outcome::kTimedOut;
-        }
-        if (wait.end == End::kReached && wait.last.number == m_expected) {
-            return Outcome::kTimedOut;
-        }
-    }
-    if (wait.end == End::kAbandoned) {
-        return Outcome::kAbandoned;
-    }
-    // More replies than requests, or an identity or version reply where
-    // neither was asked for: the replies are no longer in step with the
-    // requests.
-    if (wait.last.number != m_expected ||
-        (wait.last.kind != protocol::ReplyKind::kResult && wait.last.kind != asked)) {
-        return Outcome::kUnmatched;
-    }
-    m_reply = wait.last;
-    return Outcome::kReply;
+    return Await(timeout, asked);
 }
 
-UpdateProcedure::Outcome UpdateProcedure::Pause(Millis duration) {
-    const protocol::ReplyLedger::Snapshot wait =
-        m_replies.Ledger().WaitFor(m_expected + 1, duration);
-    switch (wait.end) {
-        case protocol::ReplyLedger::End::kAbandoned:
-            return Outcome::kAbandoned;
-        case protocol::ReplyLedger::End::kReached:
-            return Outcome::kUnmatched;
-        case protocol::ReplyLedger::End::kTimedOut:
-            break;
+UpdateProcedure::Outcome UpdateProcedure::Fence() {
+    // The answer may have come in the pause after the time-out.
+    if (const Outcome early = Await(Millis{0}, ReplyKind::kResult); early != Outcome::kTimedOut) {
+        return early;
     }
-    return Outcome::kQuiet;
+    m_messenger.SendVersionQuery();
+    ++m_fences;
+    ++m_requestsSent;
+    return Await(m_timing.blockWait, ReplyKind::kResult);
+}
+
+bool UpdateProcedure::AnswersOlderQuery(const protocol::Reply& reply) {
+    const bool mayBe = reply.kind == ReplyKind::kVersion ||
+                       (reply.kind == ReplyKind::kResult && reply.status != protocol::kStatusOk);
+    if (!mayBe || m_olderQueries == 0) {
+        return false;
+    }
+    --m_olderQueries;
+    return true;
+}
+
+UpdateProcedure::Outcome UpdateProcedure::Await(Millis timeout, ReplyKind asked) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+        protocol::Reply reply;
+        const Outcome next = Next(deadline, reply);
+        if (next != Outcome::kReply) {
+            return next;
+        }
+        if (AnswersOlderQuery(reply)) {
+            continue;
+        }
+        if (reply.kind == ReplyKind::kVersion && asked != ReplyKind::kVersion) {
+            if (m_fences == 0) {
+                return Outcome::kUnmatched;
+            }
+            --m_fences;
+            return Outcome::kLost;
+        }
+        if (reply.kind != ReplyKind::kResult && reply.kind != asked) {
+            return Outcome::kUnmatched;
+        }
+        // The request's own answer: every query sent before it has been
+        // answered, or never will be.
+        m_olderQueries = 0;
+        m_reply = reply;
+        return Outcome::kReply;
+    }
+}
+
+UpdateProcedure::Outcome UpdateProcedure::Next(Clock::time_point deadline, protocol::Reply& reply) {
+    using End = protocol::ReplyLedger::End;
+    for (;;) {
+        const Millis left = std::chrono::ceil<Millis>(deadline - Clock::now());
+        const protocol::ReplyLedger::Taken taken =
+            m_replies.Ledger().Take(std::clamp(left, Millis{0}, m_timing.goneCheck));
+        switch (taken.end) {
+            case End::kReply:
+                reply = taken.reply;
+                return Outcome::kReply;
+            case End::kAbandoned:
+                return Outcome::kAbandoned;
+            case End::kOverflowed:
+                return Outcome::kUnmatched;
+            case End::kTimedOut:
+                break;
+        }
+        if (m_host.DeviceGone()) {
+            return Outcome::kVanished;
+        }
+        if (Clock::now() >= deadline) {
+            return Outcome::kTimedOut;
+        }
+    }
+}
+
+UpdateProcedure::Outcome UpdateProcedure::Quiet() {
+    using End = protocol::ReplyLedger::End;
+    for (;;) {
+        const protocol::ReplyLedger::Taken taken = m_replies.Ledger().Take(Millis{0});
+        switch (taken.end) {
+            case End::kTimedOut:
+                return Outcome::kTimedOut;
+            case End::kAbandoned:
+                return Outcome::kAbandoned;
+            case End::kOverflowed:
+                return Outcome::kUnmatched;
+            case End::kReply:
+                if (!AnswersOlderQuery(taken.reply)) {
+                    return Outcome::kUnmatched;
+                }
+                break;
+        }
+    }
+}
+
+bool UpdateProcedure::Pause(Millis duration) {
+    return m_replies.Ledger().Sleep(duration);
 }
 
 void UpdateProcedure::Fail(StringId text) {
@@ -106,9 +198,10 @@ void UpdateProcedure::FailOn(Outcome outcome, StringId timeoutText) {
             Fail(IDS_TRANSFER_ERROR);
             return;
         case Outcome::kTimedOut:
+        case Outcome::kLost:
+        case Outcome::kVanished:
         case Outcome::kNotSent:
         case Outcome::kReply:
-        case Outcome::kQuiet:
             Fail(timeoutText);
             return;
     }
@@ -129,10 +222,10 @@ bool UpdateProcedure::LoadImage(std::size_t& size) {
 }
 
 void UpdateProcedure::Run() {
-    using protocol::ReplyKind;
     // Replies that came between runs answer nothing of this one.
-    m_expected = m_replies.Ledger().Last().number;
-    m_givenUp = 0;
+    m_replies.Ledger().Clear();
+    m_olderQueries = 0;
+    m_fences = 0;
 
     // 1-3: identify the device.
     Outcome outcome = Request([this] { return m_messenger.SendIdentityRequest() == 0; },
@@ -161,7 +254,7 @@ void UpdateProcedure::Run() {
     m_messenger.SetIdentityReplyIdentity(identity);
 
     // 6: open the conversation.
-    outcome = Request([this] { return SentAnyway(m_messenger.SendOpeningRequest()); },
+    outcome = Request([this] { return m_messenger.SendOpeningRequest() == 0; },
                       m_timing.openingWait, ReplyKind::kResult);
     if (outcome != Outcome::kReply) {
         FailOn(outcome, IDS_TIMEOUT_1);
@@ -177,14 +270,13 @@ void UpdateProcedure::Run() {
     LoadImage(imageSize);
     // A version that did not arrive stays unknown and matches no BOOT trailer.
     std::optional<image::DeviceVersion> version;
-    if (protocol::Identity known{}; QueryDeviceVersion(known) == 0) {
-        version = known;
-    } else if (m_unmatched) {
-        FailOn(Outcome::kUnmatched, IDS_TRANSFER_ERROR);
+    outcome = AskVersion();
+    if (outcome == Outcome::kUnmatched || outcome == Outcome::kAbandoned) {
+        FailOn(outcome, IDS_TRANSFER_ERROR);
         return;
     }
-    if (Abandoned()) {
-        return;
+    if (outcome == Outcome::kReply && m_reply.kind == ReplyKind::kVersion) {
+        version = m_replies.DeviceVersion();
     }
     image::CFirmwareImage firmware;
     if (firmware.Parse(m_imageBuffer.data(), imageSize, image::MakeImageCheck(version)) != 0) {
@@ -194,13 +286,13 @@ void UpdateProcedure::Run() {
 
     // 10-11: the steps, and the device's consent to this image's update type.
     BuildStepTable({firmware.GetSections(), image::kSlotCount});
-    const int permitted =
-        RequestUpdatePermission(static_cast<std::uint32_t>(firmware.GetUpdateType() & 0xFF));
-    if (Abandoned()) {
+    outcome = AskPermission(static_cast<std::uint32_t>(firmware.GetUpdateType() & 0xFF));
+    if (outcome == Outcome::kUnmatched || outcome == Outcome::kAbandoned) {
+        FailOn(outcome, IDS_TRANSFER_ERROR);
         return;
     }
-    if (permitted != 0) {
-        Fail(m_unmatched ? IDS_TRANSFER_ERROR : IDS_CANNOT_UPDATE_VERSION);
+    if (outcome != Outcome::kReply || m_reply.status != protocol::kStatusOk) {
+        Fail(IDS_CANNOT_UPDATE_VERSION);
         return;
     }
 
@@ -210,7 +302,7 @@ void UpdateProcedure::Run() {
             const int sent = m_messenger.SendPrepareRequest();
             m_host.SetStatusText("");
             m_host.SetHintText("");
-            return SentAnyway(sent);
+            return sent == 0;
         },
         m_timing.prepareWait, ReplyKind::kResult);
     if (outcome != Outcome::kReply) {
@@ -233,9 +325,7 @@ void UpdateProcedure::Run() {
 
     // 14-15: erase and write.
     m_host.ShowRestartPicture(false);
-    outcome = Pause(m_timing.beforeSteps);
-    if (outcome != Outcome::kQuiet) {
-        FailOn(outcome, IDS_TRANSFER_ERROR);
+    if (!Pause(m_timing.beforeSteps)) {
         return;
     }
     m_host.SetStepText(FormatStepStart(m_stepCount));
@@ -244,27 +334,42 @@ void UpdateProcedure::Run() {
     }
 
     // 16-17: close the conversation; any answer counts. The pause after it
-    // is also the last look for a reply nobody asked for: one means every
-    // reply since some request was taken for its successor's.
-    outcome = Request([this] { return SentAnyway(m_messenger.SendClosingRequest()); },
+    // is also the last look for an answer no request was owed: one means an
+    // answer came twice, and every answer after it was taken for its
+    // successor's.
+    outcome = Request([this] { return m_messenger.SendClosingRequest() == 0; },
                       m_timing.closingWait, ReplyKind::kResult);
     if (outcome != Outcome::kReply) {
         FailOn(outcome, IDS_TRANSFER_ERROR);
         return;
     }
-    outcome = Pause(m_timing.afterClosing);
-    if (outcome != Outcome::kQuiet) {
-        FailOn(outcome, IDS_TRANSFER_ERROR);
+    if (!Pause(m_timing.afterClosing)) {
+        return;
+    }
+    if (const Outcome left = Quiet(); left != Outcome::kTimedOut) {
+        FailOn(left, IDS_TRANSFER_ERROR);
         return;
     }
     m_host.EndCompleted();
 }
 
+UpdateProcedure::Outcome UpdateProcedure::AskVersion() {
+    const Outcome outcome = Request([this] { return m_messenger.SendVersionQuery() == 0; },
+                                    m_timing.versionWait, ReplyKind::kVersion);
+    if (outcome == Outcome::kTimedOut) {
+        // The run goes on without it; its answer may still come.
+        ++m_olderQueries;
+    }
+    return outcome;
+}
+
+UpdateProcedure::Outcome UpdateProcedure::AskPermission(std::uint32_t updateType) {
+    return Request([&] { return m_messenger.SendUpdatePermission(updateType) == 0; },
+                   m_timing.permissionWait, ReplyKind::kResult);
+}
+
 int UpdateProcedure::QueryDeviceVersion(protocol::Identity& version) {
-    const Outcome outcome = Request([this] { return SentAnyway(m_messenger.SendVersionQuery()); },
-                                    m_timing.versionWait, protocol::ReplyKind::kVersion);
-    m_unmatched = outcome == Outcome::kUnmatched;
-    if (outcome != Outcome::kReply || m_reply.kind != protocol::ReplyKind::kVersion) {
+    if (AskVersion() != Outcome::kReply || m_reply.kind != ReplyKind::kVersion) {
         return -1;
     }
     version = m_replies.DeviceVersion();
@@ -272,14 +377,9 @@ int UpdateProcedure::QueryDeviceVersion(protocol::Identity& version) {
 }
 
 int UpdateProcedure::RequestUpdatePermission(std::uint32_t updateType) {
-    const Outcome outcome =
-        Request([&] { return SentAnyway(m_messenger.SendUpdatePermission(updateType)); },
-                m_timing.permissionWait, protocol::ReplyKind::kResult);
-    m_unmatched = outcome == Outcome::kUnmatched;
-    if (outcome != Outcome::kReply || m_reply.status != protocol::kStatusOk) {
-        return -1;
-    }
-    return 0;
+    return AskPermission(updateType) == Outcome::kReply && m_reply.status == protocol::kStatusOk
+               ? 0
+               : -1;
 }
 
 void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> sections) {
@@ -287,7 +387,6 @@ void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> secti
     const int n = static_cast<int>(std::count_if(sections.begin(), sections.end(), selected));
     m_steps = StepTable{};
     m_stepCount = 0;
-    m_infoWriteEntry = -1;
     int next = 0;
     auto fill = [&](int entry, int kind, const image::SectionRecord& s) {
         if (entry < 0 || entry >= kStepTableSize) {
@@ -306,7 +405,6 @@ void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> secti
             // INFO is erased before anything else and written after everything else.
             fill(next++, kStepErase, s);
             fill(2 * n, kStepWrite, s);
-            m_infoWriteEntry = 2 * n;
         } else {
             fill(next++, kStepErase, s);
             fill(next++, kStepWrite, s);
@@ -326,16 +424,6 @@ int UpdateProcedure::RunSteps() {
             }
             ++shown;
         } else if (step.kind == kStepWrite) {
-            // INFO makes the device take the new firmware: after a reply was
-            // given up, first let a reply that is still on its way show that
-            // the replies had slipped out of step.
-            if (static_cast<int>(k) == m_infoWriteEntry && m_givenUp > 0) {
-                const Outcome settled = Pause(m_timing.lateReplyWait);
-                if (settled != Outcome::kQuiet) {
-                    FailOn(settled, IDS_TRANSFER_ERROR);
-                    return -1;
-                }
-            }
             if (WriteRegion(step.flashAddress, static_cast<int>(step.flashSize),
                             m_imageBuffer.data() + step.imageOffset) != 0) {
                 return -1;
@@ -356,9 +444,9 @@ int UpdateProcedure::EraseRegion(std::uint32_t address, std::uint32_t size) {
                 const int sent = m_messenger.SendEraseRequest(model, address, size);
                 m_host.SetProgressPos(1);
                 m_host.SetStatusText(LoadString(IDS_ERASING));
-                return SentAnyway(sent);
+                return sent == 0;
             },
-            m_timing.eraseWait, protocol::ReplyKind::kResult);
+            m_timing.eraseWait, ReplyKind::kResult);
         if (outcome != Outcome::kReply) {
             FailOn(outcome, IDS_TIMEOUT_3);
             return -1;
@@ -371,9 +459,7 @@ int UpdateProcedure::EraseRegion(std::uint32_t address, std::uint32_t size) {
             Fail(IDS_TRANSFER_ERROR);
             return -1;
         }
-        const Outcome paused = Pause(m_timing.retryPause);
-        if (paused != Outcome::kQuiet) {
-            FailOn(paused, IDS_TRANSFER_ERROR);
+        if (!Pause(m_timing.retryPause)) {
             return -1;
         }
     }
@@ -383,24 +469,25 @@ int UpdateProcedure::WriteRegion(std::uint32_t address, int length, const std::u
     int done = 0;
     int retries = 0;
     int block = kBlockSize;
+    bool owed = false;  // the block went out and its answer may still come
     m_host.SetProgressRange(0, length);
     for (;;) {
         if (done + block > length) {
             block = length - done;
         }
         const std::uint8_t model = m_messenger.ModelByte();
-        const Outcome outcome = Request(
-            [&] {
-                const int sent = m_messenger.SendBlockWrite(
-                    model, data + done, address + static_cast<std::uint32_t>(done), block);
-                m_host.SetStatusText(FormatDataTransmit(done, length));
-                return SentAnyway(sent);
-            },
-            m_timing.blockWait, protocol::ReplyKind::kResult);
-        if (outcome == Outcome::kAbandoned || outcome == Outcome::kUnmatched) {
-            FailOn(outcome, IDS_TRANSFER_ERROR);
-            return -1;
-        }
+        const Outcome outcome =
+            owed ? Fence()
+                 : Request(
+                       [&] {
+                           const int sent = m_messenger.SendBlockWrite(
+                               model, data + done, address + static_cast<std::uint32_t>(done),
+                               block);
+                           m_host.SetStatusText(FormatDataTransmit(done, length));
+                           return sent == 0;
+                       },
+                       m_timing.blockWait, ReplyKind::kResult);
+        owed = outcome == Outcome::kTimedOut;
         if (outcome == Outcome::kReply && m_reply.status == protocol::kStatusOk) {
             retries = 0;
             done += block;
@@ -410,13 +497,22 @@ int UpdateProcedure::WriteRegion(std::uint32_t address, int length, const std::u
             }
             break;
         }
+        switch (outcome) {
+            case Outcome::kAbandoned:
+            case Outcome::kUnmatched:
+            case Outcome::kVanished:
+                FailOn(outcome, IDS_TIMEOUT_2);
+                return -1;
+            case Outcome::kLost:
+                continue;  // counted at its time-out; the pause is behind it too
+            default:
+                break;
+        }
         if (retries++ >= kBlockRetries) {
-            Fail(outcome == Outcome::kTimedOut ? IDS_TIMEOUT_2 : IDS_TRANSFER_ERROR);
+            Fail(outcome == Outcome::kReply ? IDS_TRANSFER_ERROR : IDS_TIMEOUT_2);
             return -1;
         }
-        const Outcome paused = Pause(m_timing.retryPause);
-        if (paused != Outcome::kQuiet) {
-            FailOn(paused, IDS_TRANSFER_ERROR);
+        if (!Pause(m_timing.retryPause)) {
             return -1;
         }
     }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -53,23 +54,40 @@ public:
 private:
     enum class Outcome {
         kReply,      // the request's own reply, in m_reply
-        kTimedOut,   // no reply in time; a late one was dropped or given up
-        kUnmatched,  // a reply no request is owed: nothing can be credited safely
+        kTimedOut,   // no reply in time; it may still come
+        kLost,       // a fence was answered first: the request or its reply was lost
+        kUnmatched,  // a reply the fault model cannot place: nothing can be credited safely
         kAbandoned,
-        kNotSent,  // the port refused the request; nothing is owed
-        kQuiet,    // a pause passed without a reply
+        kVanished,  // the device's ports have gone
+        kNotSent,   // the port refused the request; nothing is owed
     };
     // Sends the request (`send` returns false when the port refused it) and
-    // waits for the reply the count says is its own; one of kind `asked` or a
-    // result message.
+    // waits for its reply: one of kind `asked` or a result message.
     template <typename Send>
     Outcome Request(Send send, Millis timeout, protocol::ReplyKind asked);
-    // A pause in which no reply is owed: any that comes is unmatched.
-    Outcome Pause(Millis duration);
+    // Asks for the device's version after a block went unanswered: whatever
+    // comes before the version reply answers the block.
+    Outcome Fence();
+    // The next reply that answers the request waiting, within `timeout`.
+    Outcome Await(Millis timeout, protocol::ReplyKind asked);
+    // The next reply of any kind before `deadline`, or why there is none.
+    Outcome Next(std::chrono::steady_clock::time_point deadline, protocol::Reply& reply);
+    // Whether the reply is taken for the answer to a version query sent
+    // before the request waiting; counts it off if so.
+    bool AnswersOlderQuery(const protocol::Reply& reply);
+    // The version query and the update-permission request, their reply in m_reply.
+    Outcome AskVersion();
+    Outcome AskPermission(std::uint32_t updateType);
+    // Before a request, and at the end: no reply is owed, so one that waits
+    // must answer a version query (kTimedOut) or is beyond the fault model.
+    Outcome Quiet();
+    // A pause; false when the run was abandoned meanwhile.
+    bool Pause(Millis duration);
     // Ends the run with an error box and gives the controls back.
     void Fail(StringId text);
-    // The run's end for an outcome other than a reply: the box of a time-out,
-    // "Transfer error occurred." for an unmatched reply, nothing when abandoned.
+    // The run's end for an outcome other than a reply: `timeoutText` for a
+    // time-out or a vanished device, "Transfer error occurred." for a reply
+    // out of place, nothing when abandoned.
     void FailOn(Outcome outcome, StringId timeoutText);
     bool Abandoned() const { return m_replies.Ledger().Abandoned(); }
     bool LoadImage(std::size_t& size);
@@ -84,12 +102,12 @@ private:
     std::vector<std::uint8_t> m_imageBuffer;
     StepTable m_steps{};
     int m_stepCount = 0;
-    int m_infoWriteEntry = -1;
-    // Replies the requests sent so far will bring, counted like the ledger's:
-    // the reply whose number reaches it answers the latest request.
-    std::uint64_t m_expected = 0;
-    int m_givenUp = 0;         // requests of this run whose reply never came
-    bool m_unmatched = false;  // why the last version or permission request failed
+    // Answers to version queries that may still come: from those sent before
+    // the request waiting, and from the fences sent since it. Upper bounds:
+    // a query lost for good stays counted, which only makes a later fence
+    // wait for one more version reply.
+    int m_olderQueries = 0;
+    int m_fences = 0;
     protocol::Reply m_reply;
     std::atomic<std::uint64_t> m_requestsSent{0};
 };

@@ -11,35 +11,50 @@ using std::chrono::hours;
 using std::chrono::milliseconds;
 using End = ReplyLedger::End;
 
-TEST(ReplyLedger, AWaitEndsWithTheReplyThatReachedItsCount) {
+TEST(ReplyLedger, RepliesAreTakenInTheOrderTheyCame) {
     ReplyLedger ledger;
-    EXPECT_EQ(ledger.WaitFor(1, milliseconds(1)).end, End::kTimedOut);
+    EXPECT_EQ(ledger.Take(milliseconds(1)).end, End::kTimedOut);
     ledger.Record(7, ReplyKind::kResult);
     ledger.Record(0, ReplyKind::kVersion);
-    // A count already passed ends the wait at once; the snapshot shows how far.
-    const ReplyLedger::Snapshot passed = ledger.WaitFor(1, hours(1));
-    EXPECT_EQ(passed.end, End::kReached);
-    EXPECT_EQ(passed.last.number, 2u);
-    EXPECT_EQ(passed.last.kind, ReplyKind::kVersion);
+    const ReplyLedger::Taken first = ledger.Take(hours(1));
+    EXPECT_EQ(first.end, End::kReply);
+    EXPECT_EQ(first.reply.number, 1u);
+    EXPECT_EQ(first.reply.status, 7);
+    EXPECT_EQ(ledger.Take(hours(1)).reply.kind, ReplyKind::kVersion);
 
     std::thread device([&] { ledger.Record(5, ReplyKind::kResult); });
-    const ReplyLedger::Snapshot third = ledger.WaitFor(3, hours(1));
+    const ReplyLedger::Taken third = ledger.Take(hours(1));
     device.join();
-    EXPECT_EQ(third.end, End::kReached);
-    EXPECT_EQ(third.last.number, 3u);
-    EXPECT_EQ(third.last.status, 5);
+    EXPECT_EQ(third.end, End::kReply);
+    EXPECT_EQ(third.reply.number, 3u);
+    EXPECT_EQ(ledger.Last().number, 3u);
+}
+
+// A device that floods the updater with replies is not believed: past the
+// capacity nothing says which request a reply answers any more.
+TEST(ReplyLedger, ClearForgetsWhatWaitsAndAnOverflow) {
+    ReplyLedger ledger;
+    for (std::size_t i = 0; i <= ReplyLedger::kCapacity; ++i) {
+        ledger.Record(0, ReplyKind::kResult);
+    }
+    EXPECT_EQ(ledger.Take(hours(1)).end, End::kOverflowed);
+    ledger.Clear();
+    EXPECT_EQ(ledger.Take(milliseconds(1)).end, End::kTimedOut);
+    EXPECT_EQ(ledger.Last().number, ReplyLedger::kCapacity + 1);
 }
 
 // Abandoning is state, not a signal: a wait that begins after it ends at
 // once, and so does one already running, whatever its time-out.
-TEST(ReplyLedger, AbandonEndsWaitsBeforeAndAfterIt) {
+TEST(ReplyLedger, AbandonEndsWaitsAndPausesBeforeAndAfterIt) {
     ReplyLedger ledger;
-    std::thread waiter([&] { EXPECT_EQ(ledger.WaitFor(1, hours(1)).end, End::kAbandoned); });
+    std::thread waiter([&] { EXPECT_EQ(ledger.Take(hours(1)).end, End::kAbandoned); });
+    std::thread sleeper([&] { EXPECT_FALSE(ledger.Sleep(hours(1))); });
     ledger.Abandon();
     waiter.join();
-    EXPECT_EQ(ledger.WaitFor(1, hours(1)).end, End::kAbandoned);
+    sleeper.join();
     ledger.Record(0, ReplyKind::kResult);
-    EXPECT_EQ(ledger.WaitFor(1, hours(1)).end, End::kAbandoned);
+    EXPECT_EQ(ledger.Take(hours(1)).end, End::kAbandoned);
+    EXPECT_FALSE(ledger.Sleep(hours(1)));
     EXPECT_TRUE(ledger.Abandoned());
 }
 

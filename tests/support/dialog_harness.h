@@ -22,8 +22,6 @@ inline update::Timing FastTiming() {
     t.identityWait = t.openingWait = t.versionWait = t.permissionWait = t.prepareWait =
         t.eraseWait = t.closingWait = std::chrono::milliseconds(400);
     t.blockWait = std::chrono::milliseconds(100);
-    // Room for an answer a loaded machine has merely slowed.
-    t.lateReplyWait = std::chrono::milliseconds(250);
     t.retryPause = std::chrono::milliseconds(1);
     t.beforeSteps = std::chrono::milliseconds(5);
     t.afterClosing = std::chrono::milliseconds(5);

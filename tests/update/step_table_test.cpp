@@ -23,6 +23,7 @@ public:
     void ShowRestartPicture(bool) override {}
     void SetProgressRange(int, int) override {}
     void SetProgressPos(int) override {}
+    bool DeviceGone() override { return false; }
 };
 
 class StepTableTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 #include "support/update_fixture.h"
 
@@ -15,7 +16,7 @@ using device::Fault;
 using device::RequestKind;
 using std::chrono::milliseconds;
 
-enum class Play { kDrop, kRefuse, kLateInQuiet, kLateBeyond, kTwice, kBadByte, kGarbage, kVanish };
+enum class Play { kDrop, kRefuse, kStallShort, kStallLong, kTwice, kBadByte, kGarbage, kVanish };
 
 constexpr const char* kCompleted = "";
 constexpr const char* kTimeout1 = "Time out error(1)";
@@ -30,7 +31,6 @@ update::Timing MatrixTiming() {
     t.identityWait = t.openingWait = t.versionWait = t.permissionWait = t.prepareWait =
         t.eraseWait = t.closingWait = milliseconds(300);
     t.blockWait = milliseconds(100);
-    t.lateReplyWait = milliseconds(300);
     t.retryPause = milliseconds(20);
     t.beforeSteps = milliseconds(5);
     t.afterClosing = milliseconds(100);
@@ -59,10 +59,10 @@ Fault FaultFor(RequestKind kind, Play play, const update::Timing& t) {
             return Fault::Drop(kind, 1);
         case Play::kRefuse:
             return Fault::Refuse(kind, 1);
-        case Play::kLateInQuiet:
-            return Fault::Busy(kind, 1, wait + t.lateReplyWait / 2);
-        case Play::kLateBeyond:
-            return Fault::Busy(kind, 1, wait + t.lateReplyWait + milliseconds(200));
+        case Play::kStallShort:
+            return Fault::Busy(kind, 1, wait / 2);
+        case Play::kStallLong:
+            return Fault::Busy(kind, 1, wait * 3 / 2);
         case Play::kTwice:
             return Fault::Duplicate(kind, 1);
         case Play::kBadByte:
@@ -91,14 +91,14 @@ const std::map<Play, std::array<const char*, 8>> kOutcomes{
      {kTimeout1, kTimeout1, kCompleted, kCannot, kTimeout1, kTimeout3, kCompleted, kTransfer}},
     {Play::kRefuse,
      {kIllegal, kTransfer, kCompleted, kCannot, kTransfer, kCompleted, kCompleted, kCompleted}},
-    // A reply that comes while its wait is given a little longer is dropped;
-    // the request counts as unanswered.
-    {Play::kLateInQuiet,
+    // The device stalls, reading nothing, then answers everything in order.
+    {Play::kStallShort,
+     {kCompleted, kCompleted, kCompleted, kCompleted, kCompleted, kCompleted, kCompleted,
+      kCompleted}},
+    // Past the wait: a block is fenced and completes, the version arrives
+    // late and is passed over, the other requests time out.
+    {Play::kStallLong,
      {kTimeout1, kTimeout1, kCompleted, kCannot, kTimeout1, kTimeout3, kCompleted, kTransfer}},
-    // Later still: given up, then the reply comes after all. Where the run
-    // goes on, it is a reply no request is owed.
-    {Play::kLateBeyond,
-     {kTimeout1, kTimeout1, kTransfer, kCannot, kTimeout1, kTimeout3, kTransfer, kTransfer}},
     {Play::kTwice,
      {kTransfer, kTransfer, kTransfer, kTransfer, kTransfer, kTransfer, kTransfer, kTransfer}},
     // A message with a byte of 0x80 or more is no message: as if unanswered.
@@ -107,7 +107,8 @@ const std::map<Play, std::array<const char*, 8>> kOutcomes{
     {Play::kGarbage,
      {kCompleted, kCompleted, kCompleted, kCompleted, kCompleted, kCompleted, kCompleted,
       kCompleted}},
-    // Open connections to a vanished port stay dead: the run times out.
+    // Open connections to a vanished port stay dead: the run ends at once
+    // with the box of the step's time-out (the version query's has none).
     {Play::kVanish,
      {kTimeout1, kTimeout1, kCannot, kCannot, kTimeout1, kTimeout3, kTimeout2, kTransfer}},
 };
@@ -126,7 +127,16 @@ class UpdateFaultMatrixTest : public UpdateFixture, public ::testing::WithParamI
 
 TEST_P(UpdateFaultMatrixTest, EndsCompletedWithTheImageOrWithItsBox) {
     const Row& row = GetParam();
-    const update::Timing timing = MatrixTiming();
+    update::Timing timing = MatrixTiming();
+    if (row.play == Play::kVanish) {
+        // The product's waits: only noticing that the device went ends the
+        // run before the harness gives up on it.
+        const update::Timing product;
+        timing.identityWait = timing.openingWait = timing.prepareWait = timing.closingWait =
+            product.identityWait;
+        timing.versionWait = timing.permissionWait = timing.eraseWait = product.eraseWait;
+        timing.blockWait = product.blockWait;
+    }
     const std::vector<std::uint8_t> image = SmallImage(2);
     device::DeviceConfig config;
     config.faults.push_back(FaultFor(row.kind, row.play, timing));
@@ -143,28 +153,56 @@ TEST_P(UpdateFaultMatrixTest, EndsCompletedWithTheImageOrWithItsBox) {
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {
     static const char* const kinds[] = {"Identity", "Opening", "Version", "Permission",
                                         "Prepare",  "Erase",   "Block",   "Closing"};
-    static const char* const plays[] = {"Drop",  "Refuse",  "LateInQuiet", "LateBeyond",
-                                        "Twice", "BadByte", "Garbage",     "Vanish"};
+    static const char* const plays[] = {"Drop",  "Refuse",  "StallShort", "StallLong",
+                                        "Twice", "BadByte", "Garbage",    "Vanish"};
     return std::string(kinds[static_cast<int>(info.param.kind)]) +
            plays[static_cast<int>(info.param.play)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, UpdateFaultMatrixTest, ::testing::ValuesIn(Rows()), RowName);
 
-// A block answered later than its wait and the look after it, then a later
-// block refused once: the late answer must not be taken for the repeat's, or
-// every answer after it lands one request late and the refusal is taken for
-// the next block's acknowledgement.
-class UpdateLateReplyTest : public UpdateFixture, public ::testing::WithParamInterface<bool> {};
+// A block that stalls the device, alone or followed by a block whose answer
+// is lost or refused, at a few lengths of the stall: fenced, then completed.
+struct Stall {
+    int blockWaits;  // the stall's length, in block waits
+    std::optional<Play> next;
 
-TEST_P(UpdateLateReplyTest, ABlockAnsweredLateThenARefusalNeverEndsCompletedOverAHole) {
+    friend void PrintTo(const Stall& stall, std::ostream* os) {
+        *os << stall.blockWaits << "/" << (stall.next ? static_cast<int>(*stall.next) : -1);
+    }
+};
+
+class UpdateStallTest : public UpdateFixture, public ::testing::WithParamInterface<Stall> {};
+
+TEST_P(UpdateStallTest, CompletesWithTheImage) {
     const update::Timing timing = MatrixTiming();
-    const milliseconds late = GetParam()
-                                  ? timing.blockWait + timing.lateReplyWait + milliseconds(300)
-                                  : timing.blockWait + timing.lateReplyWait / 2;
+    const std::vector<std::uint8_t> image = SmallImage(3);
+    const int stalled = 2;
+    device::DeviceConfig config;
+    config.faults.push_back(
+        Fault::Busy(RequestKind::kBlockWrite, stalled, timing.blockWait * GetParam().blockWaits));
+    if (GetParam().next) {
+        Fault next = FaultFor(RequestKind::kBlockWrite, *GetParam().next, timing);
+        next.nth = stalled + 1;
+        config.faults.push_back(next);
+    }
+    RunUpdate(config, timing, ImageOf(image));
+    ExpectCompleted();
+    EXPECT_TRUE(FlashHoldsImage(m_device->Flash(), image));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stalls, UpdateStallTest,
+                         ::testing::Values(Stall{3, Play::kDrop}, Stall{3, Play::kRefuse},
+                                           Stall{10, std::nullopt}, Stall{10, Play::kDrop}));
+
+// Answers that come out of order are beyond what a device does; they may
+// fail the update, but never complete it over a hole: a block answered late
+// while the fence after it is answered at once, then a later block refused.
+TEST_F(UpdateStallTest, AnswersOutOfOrderNeverCompleteOverAHole) {
+    const update::Timing timing = MatrixTiming();
     const std::vector<std::uint8_t> image = SmallImage(3);
     device::DeviceConfig config;
-    config.faults.push_back(Fault::Busy(RequestKind::kBlockWrite, 1, late));
+    config.faults.push_back(Fault::Delay(RequestKind::kBlockWrite, 1, timing.blockWait * 3));
     config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, 4));
     RunUpdate(config, timing, ImageOf(image));
     if (View().Text(app::Control::kStatus) == "Firmware update completed.") {
@@ -175,18 +213,15 @@ TEST_P(UpdateLateReplyTest, ABlockAnsweredLateThenARefusalNeverEndsCompletedOver
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(InTheLookOrBeyond, UpdateLateReplyTest, ::testing::Bool());
-
-// The last MAIN block answered late, INFO's block refused: the closing
-// request's wait must not take INFO's refusal for its answer.
-TEST_F(UpdateLateReplyTest, InfosRefusalIsNotTakenForTheClosingAnswer) {
-    update::Timing timing = MatrixTiming();
+// The last MAIN block answered late, INFO's block refused for good: the
+// closing request's wait must not take INFO's refusal for its answer.
+TEST_F(UpdateStallTest, InfosRefusalIsNotTakenForTheClosingAnswer) {
+    const update::Timing timing = MatrixTiming();
     const std::vector<std::uint8_t> image = SmallImage(2);
     const int lastMainBlock = 3;
     device::DeviceConfig config;
     config.faults.push_back(
-        Fault::Busy(RequestKind::kBlockWrite, lastMainBlock,
-                    timing.blockWait + timing.lateReplyWait + milliseconds(200)));
+        Fault::Busy(RequestKind::kBlockWrite, lastMainBlock, timing.blockWait * 5 / 2));
     config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, lastMainBlock + 1).Times(100));
     RunUpdate(config, timing, ImageOf(image));
     ExpectFailedWith(kTransfer);

@@ -13,11 +13,12 @@ using device::RequestKind;
 
 class UpdateStaleReplyTest : public UpdateFixture {};
 
-// The last MAIN block's answer comes after its wait timed out but before the
-// block is sent again; the device then refuses INFO's block for good. Were
-// the late answer left standing, it would be taken for the repeat's answer,
-// every later answer would land one request late, and INFO's refusal would
-// be taken for the closing request's answer: "completed" with INFO unwritten.
+// The last MAIN block's answer comes after its wait timed out, in the pause
+// before the fence; the device then refuses INFO's block for good. The late
+// answer writes the block, no resend; were it left standing instead, it would
+// be taken for the next request's answer, every later answer would land one
+// request late, and INFO's refusal would be taken for the closing request's
+// answer: "completed" with INFO unwritten.
 TEST_F(UpdateStaleReplyTest, ALateReplyIsNotCreditedToTheNextRequest) {
     update::Timing timing = FastTiming();
     timing.blockWait = std::chrono::milliseconds(30);
@@ -26,21 +27,19 @@ TEST_F(UpdateStaleReplyTest, ALateReplyIsNotCreditedToTheNextRequest) {
     const int lastMainBlock = 3;  // SmallImage(2): two whole blocks and a tail
     config.faults.push_back(
         Fault::Delay(RequestKind::kBlockWrite, lastMainBlock, std::chrono::milliseconds(80)));
-    config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, lastMainBlock + 2).Times(100));
+    config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, lastMainBlock + 1).Times(100));
     RunUpdate(config, timing, ImageOf(SmallImage(2)));
     ExpectFailedWith("Transfer error occurred.");
     EXPECT_EQ(m_device->Counters().Requests(RequestKind::kClosing), 0);
+    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kBlockWrite), lastMainBlock + 32);
 }
 
 TEST_F(UpdateStaleReplyTest, AnswersThatComeLateAreRetriedAndTheUpdateCompletes) {
-    // Late past the wait, well within the look after it; the margins leave a
-    // loaded machine room on both sides.
     update::Timing timing = FastTiming();
     timing.blockWait = std::chrono::milliseconds(100);
-    timing.lateReplyWait = std::chrono::milliseconds(500);
     device::DeviceConfig config;
     config.faults.push_back(
-        Fault::Delay(RequestKind::kBlockWrite, 1, std::chrono::milliseconds(300)).Times(3));
+        Fault::Busy(RequestKind::kBlockWrite, 1, std::chrono::milliseconds(300)).Times(3));
     RunUpdate(config, timing, ImageOf(SmallImage(2)));
     ExpectCompleted();
 }
