@@ -115,13 +115,37 @@ run_flash() {
 }
 
 echo "== full update of the built-in image"
-start_devsim "$work/full.devsim" --exit-after-update --flash-dump "$work/full.flash"
+start_devsim "$work/full.devsim" --exit-after-update --flash-dump "$work/full.flash" \
+    --transcript "$work/full.transcript"
 run_flash full
 status=$?
 [ $status -eq 0 ] || { cat "$work/full.err" >&2; fail "corvane-flash exited with $status"; }
 devsim_exited
 check_flash "$work/full.flash"
+# Nothing timed out, so nothing was fenced: one version query, 226 blocks.
+[ "$(grep -c '^> F0 52 00 6E 64 44 F7$' "$work/full.transcript")" -eq 1 ] ||
+    fail "a clean run sent more than one version query"
+[ "$(grep -c '^> F0 52 00 6E 02 ' "$work/full.transcript")" -eq 226 ] ||
+    fail "a clean run did not send each block once"
 tail -n 1 "$work/full.out"
+
+# A device whose flash keeps it busy: it reads nothing for the whole stall,
+# then answers everything in order. The update completes.
+stalled_update() {
+    local name=$1
+    shift
+    echo "== $name"
+    start_devsim "$work/$name.devsim" --exit-after-update --flash-dump "$work/$name.flash" "$@"
+    run_flash "$name"
+    status=$?
+    [ $status -eq 0 ] || { cat "$work/$name.err" >&2; fail "corvane-flash exited with $status"; }
+    devsim_exited
+    check_flash "$work/$name.flash"
+    tail -n 1 "$work/$name.out"
+}
+stalled_update stall-then-lost --fault busy:block:50:3600 --fault drop:block:51
+stalled_update stall-then-refused --fault busy:block:50:3600 --fault refuse:block:51
+stalled_update long-stall --fault busy:block:50:10000
 
 echo "== the device restarts into its update mode"
 start_devsim "$work/restart.devsim" --prepare restart --restart-delay 1000 --exit-after-update \
