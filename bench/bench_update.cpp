@@ -10,6 +10,11 @@
 // row is one block request's whole round trip (send, device, timer tick,
 // wake-up, the progress update, the next send). The counters give its median
 // and 99th percentile over every block of every update.
+//
+// BM_TimeToBox runs a device that fails in one way, with the product's own
+// waits, and measures how long the user waits for the box: from the first
+// sending of the request that fails (the first showing of the status text
+// the box comes under, or Execute where there is none) to the box.
 
 #include <benchmark/benchmark.h>
 
@@ -60,6 +65,10 @@ public:
             m_blockSpansMs.push_back(
                 std::chrono::duration<double, std::milli>(now - m_last).count());
         }
+        if (text != m_lastText) {
+            m_lastTextSince = now;
+            m_lastText = text;
+        }
         m_last = now;
         m_lastWasBlock = block;
         if (text == update::LoadString(update::IDS_UPDATE_COMPLETED)) {
@@ -84,6 +93,7 @@ public:
     }
     void ShowErrorBox(const std::string& text, const std::string&) override {
         std::lock_guard lock(m_mutex);
+        m_boxAt = Clock::now();
         m_error = text;
         m_finished = true;
         m_changed.notify_all();
@@ -101,6 +111,13 @@ public:
         error = m_error;
         return error.empty();
     }
+    // Since when the status line showed what it shows at the box; `started`
+    // if it never changed.
+    double SecondsToBox(Clock::time_point started) const {
+        std::lock_guard lock(m_mutex);
+        const Clock::time_point from = m_lastText.empty() ? started : m_lastTextSince;
+        return std::chrono::duration<double>(m_boxAt - from).count();
+    }
     std::vector<double> BlockSpansMs() const {
         std::lock_guard lock(m_mutex);
         return m_blockSpansMs;
@@ -115,6 +132,9 @@ private:
     Clock::time_point m_last{};
     bool m_lastWasBlock = false;
     std::vector<double> m_blockSpansMs;
+    std::string m_lastText;
+    Clock::time_point m_lastTextSince{};
+    Clock::time_point m_boxAt{};
     Clock::time_point m_completedAt{};
     bool m_finished = false;
     std::string m_error;
@@ -132,11 +152,11 @@ struct UpdateResult {
     double totalSeconds = 0;
     std::uint64_t requests = 0;
     std::string error;
+    double secondsToBox = 0;
 };
 
-UpdateResult RunOneUpdate() {
+UpdateResult RunOneUpdate(device::DeviceConfig config = {}) {
     midi::LoopbackBackend backend;
-    device::DeviceConfig config;
     config.keepTranscript = false;
     const auto device = device::StartLoopbackDevice(backend, config);
 
@@ -156,9 +176,11 @@ UpdateResult RunOneUpdate() {
 
     UpdateResult result;
     Clock::time_point completedAt;
-    if (view.WaitFinished(std::chrono::seconds(60), completedAt, result.error)) {
+    if (view.WaitFinished(std::chrono::seconds(120), completedAt, result.error)) {
         result.totalSeconds = std::chrono::duration<double>(completedAt - started).count();
         result.blockSpansMs = view.BlockSpansMs();
+    } else if (!result.error.empty()) {
+        result.secondsToBox = view.SecondsToBox(started);
     }
     // The run's last calls to the window follow the completion text.
     while (!ui.Run([&] { return dialog->WorkerIdle(); })) {
@@ -199,5 +221,38 @@ void BM_FullUpdate(benchmark::State& state) {
     state.counters["update_median_s"] = Percentile(totalsS, 0.5);
 }
 BENCHMARK(BM_FullUpdate)->Iterations(kUpdates)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_TimeToBox(benchmark::State& state, device::Fault fault, const char* box) {
+    device::DeviceConfig config;
+    config.faults.push_back(std::move(fault));
+    for (auto _ : state) {
+        const UpdateResult result = RunOneUpdate(config);
+        if (result.error != box) {
+            const std::string why = "ended with \"" + result.error + "\"";
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        state.SetIterationTime(result.secondsToBox);
+        state.counters["to_box_s"] = result.secondsToBox;
+    }
+}
+using device::Fault;
+using device::RequestKind;
+BENCHMARK_CAPTURE(BM_TimeToBox, unanswered_identity, Fault::Drop(RequestKind::kIdentity, 1),
+                  "Time out error(1)")
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TimeToBox, no_block_answered,
+                  Fault::Drop(RequestKind::kBlockWrite, 1).Times(1000), "Time out error(2)")
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TimeToBox, vanished_mid_data,
+                  Fault::Vanish(RequestKind::kBlockWrite, 100, device::kForever),
+                  "Time out error(2)")
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
