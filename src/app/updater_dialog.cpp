@@ -109,7 +109,6 @@ bool CVekUpdatorDlg::SelectWanted(Control list, const std::vector<std::string>& 
 }
 
 void CVekUpdatorDlg::OnExecute() {
-    EnableCloseCommand(false);
     StartUpdate();
 }
 
@@ -133,7 +132,7 @@ void CVekUpdatorDlg::StartUpdate() {
                       Control::kRescan}) {
         m_view.EnableControl(c, false);
     }
-    m_running = true;
+    SetRunning(true);
 
     ReapWorkers(false);
     auto done = std::make_shared<std::atomic<bool>>(false);
@@ -180,9 +179,7 @@ void CVekUpdatorDlg::RestartAfterDeviceChange() {
     if (!FillPortLists()) {
         return;  // not back yet: the next device change tries again
     }
-    m_running = false;
-    // The wait left Close enabled; the run to come holds the window.
-    EnableCloseCommand(false);
+    SetRunning(false);
     StartUpdate();
     m_restartPending = false;
     if (!m_running) {
@@ -208,6 +205,11 @@ void CVekUpdatorDlg::OnDestroy() {
 
 bool CVekUpdatorDlg::CanClose() const {
     return !m_running;
+}
+
+void CVekUpdatorDlg::SetRunning(bool running) {
+    m_running = running;
+    m_view.EnableCloseCommand(CanClose());
 }
 
 bool CVekUpdatorDlg::WorkerIdle() const {
@@ -239,9 +241,7 @@ void CVekUpdatorDlg::RestoreControlsNow() {
                       Control::kRescan}) {
         m_view.EnableControl(c, true);
     }
-    m_closeEnabled = true;
-    m_view.EnableCloseCommand(true);
-    m_running = false;
+    SetRunning(false);
 }
 
 void CVekUpdatorDlg::EndWithError(StringId text) {
@@ -293,13 +293,6 @@ void CVekUpdatorDlg::EnablePortLists(bool enable) {
     m_ui.Invoke([this, enable] {
         m_view.EnableControl(Control::kMidiIn, enable);
         m_view.EnableControl(Control::kMidiOut, enable);
-    });
-}
-
-void CVekUpdatorDlg::EnableCloseCommand(bool enable) {
-    m_ui.Invoke([this, enable] {
-        m_closeEnabled = enable;
-        m_view.EnableCloseCommand(enable);
     });
 }
 

@@ -55,8 +55,9 @@ public:
     // The window is going away: closes the ports and releases a running
     // update, which then ends without touching the window again.
     void OnDestroy();
-    // Whether a cancel (Escape, Exit, the Close command) may end the dialog:
-    // not while an update runs. Waiting for the device may be given up.
+    // Whether a cancel (Escape, Exit, the Close command, the window manager's
+    // close) may end the dialog: not while an update runs. Waiting for the
+    // device may be given up. The view's Close command always shows this.
     bool CanClose() const;
 
     bool FillPortLists();
@@ -68,7 +69,6 @@ public:
     void EnableExit(bool enable);
     void EnableRescan(bool enable);
     void EnablePortLists(bool enable);
-    void EnableCloseCommand(bool enable);
 
     bool Running() const { return m_running; }
     bool RestartPending() const { return m_restartPending; }
@@ -79,7 +79,6 @@ public:
     protocol::ReplyHandler& Replies() { return m_replies; }
     protocol::Messenger& Messenger() { return m_messenger; }
     midi::CDxMidiIn& MidiIn() { return m_midiIn; }
-    bool CloseCommandEnabled() const { return m_closeEnabled; }
     midi::CDxMidiOut& MidiOut() { return m_midiOut; }
     update::UpdateProcedure& Procedure() { return m_update; }
 
@@ -98,6 +97,8 @@ private:
     // User-interface thread only.
     void ShowErrorBox(update::StringId text);
     void RestoreControlsNow();
+    // Sets m_running and keeps the view's Close command in step with it.
+    void SetRunning(bool running);
 
     void FillList(Control list, const std::vector<std::string>& names);
     bool SelectWanted(Control list, const std::vector<std::string>& names);
@@ -118,7 +119,6 @@ private:
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_restartPending{false};
-    std::atomic<bool> m_closeEnabled{true};
     // Counts the device changes of a wait; only the restart planned by the
     // latest one runs. User-interface thread only.
     std::uint64_t m_restartGeneration = 0;

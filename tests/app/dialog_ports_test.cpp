@@ -101,6 +101,8 @@ TEST_F(DialogPortsTest, ExecuteWithoutAnOutputPortSaysSoAndChangesNothingElse) {
     EXPECT_EQ(m_harness.View().Boxes()[0].caption, "Error");
     EXPECT_TRUE(m_harness.View().AllEnabled());
     EXPECT_FALSE(m_harness.Dialog().Running());
+    EXPECT_TRUE(m_harness.Dialog().CanClose());
+    EXPECT_TRUE(m_harness.View().CloseEnabled());
 }
 
 TEST_F(DialogPortsTest, ExecuteWithARefusingInputPortSaysSo) {
@@ -113,6 +115,7 @@ TEST_F(DialogPortsTest, ExecuteWithARefusingInputPortSaysSo) {
     EXPECT_EQ(m_harness.View().Boxes()[0].text, "Can't open MIDI In device.");
     EXPECT_TRUE(m_harness.View().AllEnabled());
     EXPECT_TRUE(m_harness.Dialog().CanClose());
+    EXPECT_TRUE(m_harness.View().CloseEnabled());
 }
 
 }  // namespace
