@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,10 @@ public:
         update::Timing timing{};
         update::ImageSource image{};  // empty: the built-in image
     };
+    struct PortNames {
+        std::string in;
+        std::string out;
+    };
 
     CVekUpdatorDlg(midi::MidiBackend& backend, DialogView& view, UiLoop& loop, Options options);
     // Stops the reply timer, then waits for the last update run to end.
@@ -61,7 +66,12 @@ public:
     bool CanClose() const;
 
     bool FillPortLists();
+    // Opens the ports whose names are selected, wherever the system lists
+    // them now, and starts a run.
     void StartUpdate();
+    // The names of the ports the last start opened; empty for a port that is
+    // not open. Callable from any thread.
+    PortNames OpenPortNames() const;
 
     // Control operations; callable from any thread.
     void RestoreControls();
@@ -101,6 +111,9 @@ private:
     void SetRunning(bool running);
 
     void FillList(Control list, const std::vector<std::string>& names);
+    // The name of the entry selected in a port list; nullopt when none is.
+    std::optional<std::string> SelectedName(Control list) const;
+    void SetOpenPortNames(PortNames names);
     bool SelectWanted(Control list, const std::vector<std::string>& names);
     void RestartAfterDeviceChange();
     void ReapWorkers(bool wait);
@@ -116,6 +129,13 @@ private:
     protocol::Messenger m_messenger;
     protocol::ReplyHandler m_replies;
     update::UpdateProcedure m_update;
+
+    // The names FillPortLists put in the lists, entry i being device i when
+    // they were filled. User-interface thread only.
+    std::vector<std::string> m_inNames;
+    std::vector<std::string> m_outNames;
+    mutable std::mutex m_openNamesMutex;  // guards m_openNames
+    PortNames m_openNames;
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_restartPending{false};
