@@ -33,7 +33,8 @@ public:
     virtual void SetProgressRange(int lower, int upper) = 0;
     virtual void SetProgressPos(int position) = 0;
     // The Close command of the window's system menu and the title bar's close
-    // button; while disabled, closing the window by them does nothing.
+    // button, greyed where the platform can. It only shows the dialog's
+    // CanClose(), which a window asks itself before it closes.
     virtual void EnableCloseCommand(bool enable) = 0;
 
     // Port lists (kMidiIn, kMidiOut): never sorted, entry i is device i.

@@ -27,6 +27,21 @@ std::string WithInstance(const std::string& base, int instanceNumber) {
     return base + " (" + std::to_string(instanceNumber) + ")";
 }
 
+// Where the device named `name` stands in the system's list now: devices
+// plugged in or out since the lists were filled move it. -1 when it is gone
+// or no name is given.
+template <typename Port>
+int DeviceIndexNow(const Port& port, const std::optional<std::string>& name) {
+    if (name) {
+        for (int i = 0, n = port.GetDeviceCount(); i < n; ++i) {
+            if (port.GetDeviceName(i) == *name) {
+                return i;
+            }
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 std::string WindowTitle(int instanceNumber) {
@@ -85,6 +100,8 @@ bool CVekUpdatorDlg::FillPortLists() {
     FillList(Control::kMidiIn, inNames);
     const bool outSelected = SelectWanted(Control::kMidiOut, outNames);
     const bool inSelected = SelectWanted(Control::kMidiIn, inNames);
+    m_outNames = std::move(outNames);
+    m_inNames = std::move(inNames);
     return outSelected && inSelected;
 }
 
@@ -108,8 +125,16 @@ bool CVekUpdatorDlg::SelectWanted(Control list, const std::vector<std::string>& 
     return selected;
 }
 
+std::optional<std::string> CVekUpdatorDlg::SelectedName(Control list) const {
+    const std::vector<std::string>& names = list == Control::kMidiIn ? m_inNames : m_outNames;
+    const int selection = m_view.ListSelection(list);
+    if (selection < 0 || selection >= static_cast<int>(names.size())) {
+        return std::nullopt;
+    }
+    return names[static_cast<std::size_t>(selection)];
+}
+
 void CVekUpdatorDlg::OnExecute() {
-    EnableCloseCommand(false);
     StartUpdate();
 }
 
@@ -118,22 +143,29 @@ void CVekUpdatorDlg::StartUpdate() {
         ShowErrorBox(update::IDS_IN_PROGRESS);
         return;
     }
+    const std::optional<std::string> outName = SelectedName(Control::kMidiOut);
+    const std::optional<std::string> inName = SelectedName(Control::kMidiIn);
+    SetOpenPortNames({});
     m_midiOut.Close();
-    if (m_midiOut.Open(m_view.ListSelection(Control::kMidiOut)) == 0) {
+    const int out = DeviceIndexNow(m_midiOut, outName);
+    if (out < 0 || m_midiOut.Open(out) == 0) {
         ShowErrorBox(update::IDS_CANT_OPEN_MIDI_OUT);
         return;
     }
+    SetOpenPortNames({"", *outName});
     m_midiIn.Close();
-    m_midiIn.SetDeviceIndex(m_view.ListSelection(Control::kMidiIn));
-    if (m_midiIn.Open() == 0) {
+    const int in = DeviceIndexNow(m_midiIn, inName);
+    m_midiIn.SetDeviceIndex(in);
+    if (in < 0 || m_midiIn.Open() == 0) {
         ShowErrorBox(update::IDS_CANT_OPEN_MIDI_IN);
         return;
     }
+    SetOpenPortNames({*inName, *outName});
     for (Control c : {Control::kMidiIn, Control::kMidiOut, Control::kExecute, Control::kExit,
                       Control::kRescan}) {
         m_view.EnableControl(c, false);
     }
-    m_running = true;
+    SetRunning(true);
 
     ReapWorkers(false);
     auto done = std::make_shared<std::atomic<bool>>(false);
@@ -180,9 +212,7 @@ void CVekUpdatorDlg::RestartAfterDeviceChange() {
     if (!FillPortLists()) {
         return;  // not back yet: the next device change tries again
     }
-    m_running = false;
-    // The wait left Close enabled; the run to come holds the window.
-    EnableCloseCommand(false);
+    SetRunning(false);
     StartUpdate();
     m_restartPending = false;
     if (!m_running) {
@@ -202,12 +232,28 @@ void CVekUpdatorDlg::OnDestroy() {
     ++m_restartGeneration;
     m_midiOut.Close();
     m_midiIn.Close();
+    SetOpenPortNames({});
     m_replies.Abandon();
     m_ui.Close();
 }
 
+CVekUpdatorDlg::PortNames CVekUpdatorDlg::OpenPortNames() const {
+    std::lock_guard lock(m_openNamesMutex);
+    return m_openNames;
+}
+
+void CVekUpdatorDlg::SetOpenPortNames(PortNames names) {
+    std::lock_guard lock(m_openNamesMutex);
+    m_openNames = std::move(names);
+}
+
 bool CVekUpdatorDlg::CanClose() const {
     return !m_running;
+}
+
+void CVekUpdatorDlg::SetRunning(bool running) {
+    m_running = running;
+    m_view.EnableCloseCommand(CanClose());
 }
 
 bool CVekUpdatorDlg::WorkerIdle() const {
@@ -239,9 +285,7 @@ void CVekUpdatorDlg::RestoreControlsNow() {
                       Control::kRescan}) {
         m_view.EnableControl(c, true);
     }
-    m_closeEnabled = true;
-    m_view.EnableCloseCommand(true);
-    m_running = false;
+    SetRunning(false);
 }
 
 void CVekUpdatorDlg::EndWithError(StringId text) {
@@ -293,13 +337,6 @@ void CVekUpdatorDlg::EnablePortLists(bool enable) {
     m_ui.Invoke([this, enable] {
         m_view.EnableControl(Control::kMidiIn, enable);
         m_view.EnableControl(Control::kMidiOut, enable);
-    });
-}
-
-void CVekUpdatorDlg::EnableCloseCommand(bool enable) {
-    m_ui.Invoke([this, enable] {
-        m_closeEnabled = enable;
-        m_view.EnableCloseCommand(enable);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,10 @@ public:
         update::Timing timing{};
         update::ImageSource image{};  // empty: the built-in image
     };
+    struct PortNames {
+        std::string in;
+        std::string out;
+    };
 
     CVekUpdatorDlg(midi::MidiBackend& backend, DialogView& view, UiLoop& loop, Options options);
     // Stops the reply timer, then waits for the last update run to end.
@@ -55,12 +60,18 @@ public:
     // The window is going away: closes the ports and releases a running
     // update, which then ends without touching the window again.
     void OnDestroy();
-    // Whether a cancel (Escape, Exit, the Close command) may end the dialog:
-    // not while an update runs. Waiting for the device may be given up.
+    // Whether a cancel (Escape, Exit, the Close command, the window manager's
+    // close) may end the dialog: not while an update runs. Waiting for the
+    // device may be given up. The view's Close command always shows this.
     bool CanClose() const;
 
     bool FillPortLists();
+    // Opens the ports whose names are selected, wherever the system lists
+    // them now, and starts a run.
     void StartUpdate();
+    // The names of the ports the last start opened; empty for a port that is
+    // not open. Callable from any thread.
+    PortNames OpenPortNames() const;
 
     // Control operations; callable from any thread.
     void RestoreControls();
@@ -68,7 +79,6 @@ public:
     void EnableExit(bool enable);
     void EnableRescan(bool enable);
     void EnablePortLists(bool enable);
-    void EnableCloseCommand(bool enable);
 
     bool Running() const { return m_running; }
     bool RestartPending() const { return m_restartPending; }
@@ -79,7 +89,6 @@ public:
     protocol::ReplyHandler& Replies() { return m_replies; }
     protocol::Messenger& Messenger() { return m_messenger; }
     midi::CDxMidiIn& MidiIn() { return m_midiIn; }
-    bool CloseCommandEnabled() const { return m_closeEnabled; }
     midi::CDxMidiOut& MidiOut() { return m_midiOut; }
     update::UpdateProcedure& Procedure() { return m_update; }
 
@@ -99,8 +108,13 @@ private:
     // User-interface thread only.
     void ShowErrorBox(update::StringId text);
     void RestoreControlsNow();
+    // Sets m_running and keeps the view's Close command in step with it.
+    void SetRunning(bool running);
 
     void FillList(Control list, const std::vector<std::string>& names);
+    // The name of the entry selected in a port list; nullopt when none is.
+    std::optional<std::string> SelectedName(Control list) const;
+    void SetOpenPortNames(PortNames names);
     bool SelectWanted(Control list, const std::vector<std::string>& names);
     void RestartAfterDeviceChange();
     void ReapWorkers(bool wait);
@@ -117,9 +131,15 @@ private:
     protocol::ReplyHandler m_replies;
     update::UpdateProcedure m_update;
 
+    // The names FillPortLists put in the lists, entry i being device i when
+    // they were filled. User-interface thread only.
+    std::vector<std::string> m_inNames;
+    std::vector<std::string> m_outNames;
+    mutable std::mutex m_openNamesMutex;  // guards m_openNames
+    PortNames m_openNames;
+
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_restartPending{false};
-    std::atomic<bool> m_closeEnabled{true};
     // Counts the device changes of a wait; only the restart planned by the
     // latest one runs. User-interface thread only.
     std::uint64_t m_restartGeneration = 0;

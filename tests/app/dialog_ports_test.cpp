@@ -1,5 +1,6 @@
 // The window's logic without a toolkit: titles, port pre-selection by name,
-// and what "Execute" does when a port cannot be opened.
+// what "Execute" opens when ports came or went since the lists were filled,
+// and what it does when a port cannot be opened.
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,21 @@ namespace {
 
 using app::Control;
 
+using PortId = midi::LoopbackBackend::PortId;
+
+struct Ports {
+    PortId in = 0;
+    PortId out = 0;
+};
+
 class DialogPortsTest : public ::testing::Test {
 protected:
-    void AddPair(const std::string& name) {
-        m_backend.AddInput(name);
-        m_backend.AddOutput(name);
+    Ports AddPair(const std::string& name) {
+        return {m_backend.AddInput(name), m_backend.AddOutput(name)};
+    }
+    void RemovePair(Ports ports) {
+        m_backend.Remove(ports.in);
+        m_backend.Remove(ports.out);
     }
     void Open(int instance) {
         DialogHarness::Options options;
@@ -23,6 +34,20 @@ protected:
         m_harness.Open(options);
     }
     int Selection(Control list) { return m_harness.View().ListSelection(list); }
+    // Presses Execute and returns the boxes it showed. Read on the window's
+    // thread, before a run it started can end with a box of its own.
+    std::vector<std::string> ExecuteBoxes() {
+        return m_harness.Ui([&] {
+            const std::size_t before = m_harness.View().Boxes().size();
+            m_harness.Dialog().OnExecute();
+            std::vector<std::string> texts;
+            for (const auto& box : m_harness.View().Boxes()) {
+                texts.push_back(box.text);
+            }
+            texts.erase(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(before));
+            return texts;
+        });
+    }
 
     midi::LoopbackBackend m_backend;
     DialogHarness m_harness{m_backend};
@@ -101,6 +126,8 @@ TEST_F(DialogPortsTest, ExecuteWithoutAnOutputPortSaysSoAndChangesNothingElse) {
     EXPECT_EQ(m_harness.View().Boxes()[0].caption, "Error");
     EXPECT_TRUE(m_harness.View().AllEnabled());
     EXPECT_FALSE(m_harness.Dialog().Running());
+    EXPECT_TRUE(m_harness.Dialog().CanClose());
+    EXPECT_TRUE(m_harness.View().CloseEnabled());
 }
 
 TEST_F(DialogPortsTest, ExecuteWithARefusingInputPortSaysSo) {
@@ -113,6 +140,58 @@ TEST_F(DialogPortsTest, ExecuteWithARefusingInputPortSaysSo) {
     EXPECT_EQ(m_harness.View().Boxes()[0].text, "Can't open MIDI In device.");
     EXPECT_TRUE(m_harness.View().AllEnabled());
     EXPECT_TRUE(m_harness.Dialog().CanClose());
+    EXPECT_TRUE(m_harness.View().CloseEnabled());
+}
+
+// A device plugged in since the lists were filled stands where the selected
+// one stood; the selected one, replugged, now stands behind it.
+TEST_F(DialogPortsTest, ExecuteOpensTheSelectedDeviceBehindOnePluggedInSince) {
+    const Ports before = AddPair("BRAX Lumen Series");
+    Open(1);
+    const Ports other = AddPair("Other Synth");
+    RemovePair(before);
+    const Ports device = AddPair("BRAX Lumen Series");
+
+    EXPECT_TRUE(ExecuteBoxes().empty());
+    EXPECT_TRUE(m_backend.IsOpen(device.out));
+    EXPECT_TRUE(m_backend.IsOpen(device.in));
+    EXPECT_FALSE(m_backend.IsOpen(other.out));
+    EXPECT_FALSE(m_backend.IsOpen(other.in));
+    const auto names = m_harness.Ui([&] { return m_harness.Dialog().OpenPortNames(); });
+    EXPECT_EQ(names.in, "BRAX Lumen Series");
+    EXPECT_EQ(names.out, "BRAX Lumen Series");
+}
+
+TEST_F(DialogPortsTest, ExecuteOpensTheSelectedDeviceAfterOneAheadOfItWasUnplugged) {
+    const Ports gone = AddPair("Other Synth");
+    const Ports device = AddPair("BRAX Lumen Series");
+    Open(1);
+    RemovePair(gone);
+
+    EXPECT_TRUE(ExecuteBoxes().empty());
+    EXPECT_TRUE(m_backend.IsOpen(device.out));
+    EXPECT_TRUE(m_backend.IsOpen(device.in));
+}
+
+// Whatever stands at its place now, a selected port that has gone is not opened.
+TEST_F(DialogPortsTest, ASelectedPortThatHasGoneGivesItsBox) {
+    for (const bool outputGone : {true, false}) {
+        const Ports device = AddPair("BRAX Lumen Series");
+        const Ports other = AddPair("Other Synth");
+        Open(1);
+        m_backend.Remove(outputGone ? device.out : device.in);
+
+        EXPECT_EQ(ExecuteBoxes(),
+                  std::vector<std::string>{outputGone ? "Can't open MIDI Out device."
+                                                      : "Can't open MIDI In device."});
+        EXPECT_FALSE(m_backend.IsOpen(other.out));
+        EXPECT_FALSE(m_backend.IsOpen(other.in));
+        EXPECT_FALSE(m_harness.Dialog().Running());
+        EXPECT_EQ(m_harness.Ui([&] { return m_harness.Dialog().OpenPortNames().in; }), "");
+        m_harness.Close();
+        RemovePair(device);
+        RemovePair(other);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The Qt window bound to the real dialog on loopback ports: titles per copy,
 // port pre-selection as the user sees it in the lists, "Rescan Device", an
-// error box of the dialog, the port-list poller, and screenshots.
+// error box of the dialog, when the window may close, the port-list poller,
+// and screenshots.
 
 #include <QComboBox>
 #include <QDir>
@@ -17,11 +18,16 @@
 
 #include "app/qt/port_list_poller.h"
 #include "app/qt/updater_start.h"
+#include "device/loopback_ports.h"
 #include "midi/loopback_backend.h"
+#include "support/dialog_harness.h"
 
 namespace corvane::app::qt {
 
 using Names = std::vector<std::string>;
+
+// How an Execute ended, or that its run still goes on.
+enum class RunEnd { kOutputRefused, kInputRefused, kFailed, kCompleted, kWaiting, kRunning };
 
 class UpdaterWindowDialogTest : public QObject {
     Q_OBJECT
@@ -161,6 +167,99 @@ private slots:
         QCOMPARE(icon, QMessageBox::Critical);
         QCOMPARE(owner, window.get());
         QVERIFY(window->isVisible());
+    }
+
+    // One answer to "may the window close" after each way a start or a run
+    // can end: the close button, Escape and the title bar's close all give it.
+    void closingFollowsTheEndOfTheRun_data() {
+        QTest::addColumn<RunEnd>("end");
+        QTest::addColumn<bool>("byEscape");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("mayClose");
+        const struct {
+            RunEnd end;
+            const char* name;
+            const char* box;
+            const char* status;
+            bool mayClose;
+        } rows[] = {
+            {RunEnd::kOutputRefused, "output refused", "Can't open MIDI Out device.", "", true},
+            {RunEnd::kInputRefused, "input refused", "Can't open MIDI In device.", "", true},
+            {RunEnd::kFailed, "failed", "Transfer error occurred.", "", true},
+            {RunEnd::kCompleted, "completed", "", "Firmware update completed.", true},
+            {RunEnd::kWaiting, "waiting for the device", "", "Ready for firmware update!", true},
+            {RunEnd::kRunning, "running", "", "", false},
+        };
+        for (const auto& row : rows) {
+            for (const bool byEscape : {true, false}) {
+                QTest::addRow("%s, %s", row.name, byEscape ? "Escape" : "title bar")
+                    << row.end << byEscape << QString(row.box) << QString(row.status)
+                    << row.mayClose;
+            }
+        }
+    }
+    void closingFollowsTheEndOfTheRun() {
+        QFETCH(RunEnd, end);
+        QFETCH(bool, byEscape);
+        QFETCH(QString, box);
+        QFETCH(QString, status);
+        QFETCH(bool, mayClose);
+        midi::LoopbackBackend backend;
+        device::DeviceConfig config;
+        switch (end) {
+            case RunEnd::kInputRefused:
+                backend.RefuseOpen(backend.AddInput(config.portName), true);
+                backend.AddOutput(config.portName);
+                break;
+            case RunEnd::kFailed:
+                config.faults.push_back(device::Fault::Refuse(device::RequestKind::kOpening, 1));
+                break;
+            case RunEnd::kWaiting:
+                config.prepareStatus = device::kPrepareRestart;
+                config.restartDelay = device::kForever;
+                break;
+            case RunEnd::kRunning:
+                config.faults.push_back(device::Fault::Drop(device::RequestKind::kIdentity, 1));
+                break;
+            default:
+                break;
+        }
+        std::unique_ptr<device::SimulatedDevice> device;
+        if (end != RunEnd::kOutputRefused && end != RunEnd::kInputRefused) {
+            device = device::StartLoopbackDevice(backend, config);
+        }
+        CVekUpdatorDlg::Options options;
+        options.timing = testing::FastTiming();
+        // The running row's run waits for the identity reply until the window goes.
+        options.timing.identityWait = std::chrono::minutes(10);
+        const auto window = MakeUpdaterWindow(backend, options);
+        window->show();
+        QStringList boxes;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << shown->text();
+                shown->button(QMessageBox::Ok)->click();
+            }
+        });
+        closer.start(5);
+        auto* exit = window->findChild<QPushButton*>("control2");
+        auto* statusLine = window->findChild<QLineEdit*>("control1003");
+
+        QTest::mouseClick(window->findChild<QPushButton*>("control1"), Qt::LeftButton);
+        const QStringList expectedBoxes = box.isEmpty() ? QStringList() : QStringList{box};
+        QTRY_VERIFY_WITH_TIMEOUT(boxes == expectedBoxes &&
+                                     (status.isEmpty() || statusLine->text() == status) &&
+                                     exit->isEnabled() == mayClose,
+                                 20000);
+        QCOMPARE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint), mayClose);
+        if (byEscape) {
+            QTest::keyClick(window.get(), Qt::Key_Escape);
+        } else {
+            QCOMPARE(window->close(), mayClose);
+        }
+        QCOMPARE(window->isVisible(), !mayClose);
     }
 
     void pollerReportsOnlyChangedPortLists() {

@@ -130,6 +130,12 @@ HWND FindAnyWindowTitled(const std::wstring& title) {
     return FindTopLevel(0, title);
 }
 
+HWND FindThreadWindowTitled(DWORD threadId, const std::wstring& title) {
+    Search search{0, &title, nullptr};
+    EnumThreadWindows(threadId, Visit, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {

@@ -41,6 +41,8 @@ private:
 bool OpenWithShell(const std::wstring& path);
 // A visible top-level window of any process with this exact title, or null.
 HWND FindAnyWindowTitled(const std::wstring& title);
+// A visible top-level window of the thread with this exact title, or null.
+HWND FindThreadWindowTitled(DWORD threadId, const std::wstring& title);
 
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);

@@ -78,7 +78,7 @@ void UpdaterWindow::BuildControls() {
     auto* exit = new QPushButton("Exit", this);
     exit->setGeometry(du.Rect(182, 202, 50, 16));
     Register(exit, Control::kExit);
-    connect(exit, &QPushButton::clicked, this, &UpdaterWindow::OnExit);
+    connect(exit, &QPushButton::clicked, this, &UpdaterWindow::reject);
 
     auto* midiInLabel = new QLabel("MIDI IN", this);
     midiInLabel->setObjectName("labelMidiIn");
@@ -208,10 +208,9 @@ void UpdaterWindow::SetProgressPos(int position) {
 }
 
 void UpdaterWindow::EnableCloseCommand(bool enable) {
-    if (m_closeEnabled == enable) {
+    if (windowFlags().testFlag(Qt::WindowCloseButtonHint) == enable) {
         return;
     }
-    m_closeEnabled = enable;
     // Greys the title bar's close button where the platform can. The flags go
     // straight to the native window: QWidget::setWindowFlags would hide it.
     const Qt::WindowFlags flags = windowFlags().setFlag(Qt::WindowCloseButtonHint, enable);
@@ -269,13 +268,13 @@ bool UpdaterWindow::IsUiThread() const {
 void UpdaterWindow::accept() {}
 
 void UpdaterWindow::reject() {
-    if (m_closeEnabled && MayCancel()) {
+    if (MayCancel()) {
         EndDialog();
     }
 }
 
 void UpdaterWindow::closeEvent(QCloseEvent* event) {
-    if (m_destroyed || (m_closeEnabled && MayCancel())) {
+    if (m_destroyed || MayCancel()) {
         DestroyOnce();
         event->accept();
         QDialog::done(QDialog::Rejected);
@@ -286,12 +285,6 @@ void UpdaterWindow::closeEvent(QCloseEvent* event) {
 
 bool UpdaterWindow::MayCancel() const {
     return m_logic == nullptr || m_logic->CanClose();
-}
-
-void UpdaterWindow::OnExit() {
-    if (MayCancel()) {
-        EndDialog();
-    }
 }
 
 void UpdaterWindow::EndDialog() {

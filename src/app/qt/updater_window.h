@@ -37,7 +37,6 @@ public:
     // The port lists changed (a device came or went).
     void NotifyDeviceChange();
     QWidget* ControlWidget(Control control) const;
-    bool CloseCommandEnabled() const { return m_closeEnabled; }
 
     // DialogView.
     void SetTitle(const std::string& title) override;
@@ -60,8 +59,7 @@ public:
 
     // Execute and Enter start an update and never end the dialog.
     void accept() override;
-    // Escape: ends the dialog only when the Close command is enabled and the
-    // logic lets it close.
+    // Escape and Exit: end the dialog when the logic lets it close.
     void reject() override;
 
 protected:
@@ -72,13 +70,11 @@ private:
     void Register(QWidget* widget, Control control);
     QComboBox* List(Control list) const;
     bool MayCancel() const;
-    void OnExit();
     void EndDialog();
     void DestroyOnce();
 
     std::map<Control, QWidget*> m_controls;
     std::unique_ptr<WindowEvents> m_logic;
-    bool m_closeEnabled = true;
     bool m_destroyed = false;
 };
 

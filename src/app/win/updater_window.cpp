@@ -88,11 +88,9 @@ INT_PTR UpdaterWindow::Handle(UINT message, WPARAM wParam, LPARAM) {
             OnCommand(LOWORD(wParam));
             return TRUE;
         case WM_CLOSE:
-            // The Close command and the caption's close button; greyed while
-            // an update runs, so they end the dialog only when allowed.
-            if (m_closeEnabled && MayCancel()) {
-                EndDialogOnce();
-            }
+            // The Close command, the caption's close button and any other
+            // close request; what they show greyed is no rule of their own.
+            Cancel();
             return TRUE;
         case WM_DEVICECHANGE:
             if (m_logic && !m_destroyed) {
@@ -135,11 +133,8 @@ void UpdaterWindow::OnCommand(int id) {
             m_logic->OnExecute();
             break;
         case IDCANCEL:
-            // The Exit button and the Escape key, as in any dialog: they end
-            // it unless an update runs or the window waits for the device.
-            if (MayCancel()) {
-                EndDialogOnce();
-            }
+            // The Exit button and the Escape key, as in any dialog.
+            Cancel();
             break;
         case IDC_RESCAN:
             m_logic->OnRescanDevice();
@@ -187,8 +182,10 @@ void UpdaterWindow::RunQueuedTasks() {
     }
 }
 
-bool UpdaterWindow::MayCancel() const {
-    return !m_logic || m_logic->CanClose();
+void UpdaterWindow::Cancel() {
+    if (!m_logic || m_logic->CanClose()) {
+        EndDialogOnce();
+    }
 }
 
 void UpdaterWindow::EndDialogOnce() {
@@ -239,7 +236,6 @@ void UpdaterWindow::SetProgressPos(int position) {
 }
 
 void UpdaterWindow::EnableCloseCommand(bool enable) {
-    m_closeEnabled = enable;
     // Greying the Close item greys the caption's close button too.
     EnableMenuItem(GetSystemMenu(m_hwnd, FALSE), SC_CLOSE,
                    MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));

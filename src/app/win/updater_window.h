@@ -66,7 +66,8 @@ private:
     void OnTimer(UINT_PTR id);
     void RunQueuedTasks();
     void LookAtPortLists();
-    bool MayCancel() const;
+    // Ends the dialog unless the logic says it may not close.
+    void Cancel();
     void EndDialogOnce();
     void DestroyOnce();
     HWND Item(Control control) const;
@@ -78,7 +79,6 @@ private:
     // The window's thread only.
     HWND m_hwnd = nullptr;
     std::unique_ptr<CVekUpdatorDlg> m_logic;
-    bool m_closeEnabled = true;
     bool m_destroyed = false;
     std::optional<midi::PortListSnapshot> m_ports;  // from the dialog's first show
     HICON m_bigIcon = nullptr;
