@@ -165,6 +165,7 @@ void CVekUpdatorDlg::StartUpdate() {
                       Control::kRescan}) {
         m_view.EnableControl(c, false);
     }
+    m_deviceLeft = false;
     SetRunning(true);
 
     ReapWorkers(false);
@@ -189,7 +190,14 @@ void CVekUpdatorDlg::OnRescanDevice() {
 }
 
 void CVekUpdatorDlg::OnDeviceChange() {
-    if (!m_restartPending || m_destroyed) {
+    if (m_destroyed) {
+        return;
+    }
+    if (m_running) {
+        NoticeDeviceLeft();
+        return;
+    }
+    if (!m_restartPending) {
         return;
     }
     // The device needs a moment to settle after it re-enumerates; wait for it
@@ -203,6 +211,16 @@ void CVekUpdatorDlg::OnDeviceChange() {
                                RestartAfterDeviceChange();
                            }
                        });
+}
+
+// Some ports cannot tell that their device went (a software port, or a driver
+// that keeps a dead device open): the run's device has gone when its ports
+// are no longer listed.
+void CVekUpdatorDlg::NoticeDeviceLeft() {
+    const PortNames open = OpenPortNames();
+    if (DeviceIndexNow(m_midiIn, open.in) < 0 || DeviceIndexNow(m_midiOut, open.out) < 0) {
+        m_deviceLeft = true;
+    }
 }
 
 void CVekUpdatorDlg::RestartAfterDeviceChange() {
@@ -365,7 +383,7 @@ void CVekUpdatorDlg::SetProgressRange(int lower, int upper) {
 }
 
 bool CVekUpdatorDlg::DeviceGone() {
-    return m_midiOut.Gone() || m_midiIn.Gone();
+    return m_deviceLeft || m_midiOut.Gone() || m_midiIn.Gone();
 }
 
 void CVekUpdatorDlg::SetProgressPos(int position) {

@@ -117,6 +117,7 @@ private:
     void SetOpenPortNames(PortNames names);
     bool SelectWanted(Control list, const std::vector<std::string>& names);
     void RestartAfterDeviceChange();
+    void NoticeDeviceLeft();
     void ReapWorkers(bool wait);
 
     Options m_options;
@@ -140,6 +141,9 @@ private:
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_restartPending{false};
+    // The run's ports left the system's lists; set and cleared on the
+    // user-interface thread, read by the worker.
+    std::atomic<bool> m_deviceLeft{false};
     // Counts the device changes of a wait; only the restart planned by the
     // latest one runs. User-interface thread only.
     std::uint64_t m_restartGeneration = 0;

@@ -162,6 +162,17 @@ identities=$(grep -c '^> F0 7E 00 06 01 F7$' "$work/restart.transcript")
 check_flash "$work/restart.flash"
 tail -n 1 "$work/restart.out"
 
+echo "== the device vanishes in the middle of the data"
+# Its JACK ports go away; the run must end at once, not after 32 block waits.
+start_devsim "$work/vanish.devsim" --fault vanish:block:100
+timeout 20 "$bin/corvane-flash" >"$work/vanish.out" 2>"$work/vanish.err"
+status=$?
+[ $status -ne 124 ] || fail "the run did not end when the device went"
+[ $status -eq 1 ] || fail "corvane-flash exited with $status, expected 1"
+grep -qx 'Error: Time out error(2)' "$work/vanish.err" || fail "no 'Time out error(2)' error"
+devsim_exited terminate
+tail -n 1 "$work/vanish.out"
+
 echo "== a device with a weak battery"
 start_devsim "$work/battery.devsim" --prepare low-battery
 run_flash battery
