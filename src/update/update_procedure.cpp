@@ -137,21 +137,11 @@ UpdateProcedure::Outcome UpdateProcedure::Await(Millis timeout, ReplyKind asked)
 }
 
 UpdateProcedure::Outcome UpdateProcedure::Next(Clock::time_point deadline, protocol::Reply& reply) {
-    using End = protocol::ReplyLedger::End;
     for (;;) {
         const Millis left = std::chrono::ceil<Millis>(deadline - Clock::now());
-        const protocol::ReplyLedger::Taken taken =
-            m_replies.Ledger().Take(std::clamp(left, Millis{0}, m_timing.goneCheck));
-        switch (taken.end) {
-            case End::kReply:
-                reply = taken.reply;
-                return Outcome::kReply;
-            case End::kAbandoned:
-                return Outcome::kAbandoned;
-            case End::kOverflowed:
-                return Outcome::kUnmatched;
-            case End::kTimedOut:
-                break;
+        const Outcome taken = Take(std::clamp(left, Millis{0}, m_timing.goneCheck), reply);
+        if (taken != Outcome::kTimedOut) {
+            return taken;
         }
         if (m_host.DeviceGone()) {
             return Outcome::kVanished;
@@ -162,22 +152,32 @@ UpdateProcedure::Outcome UpdateProcedure::Next(Clock::time_point deadline, proto
     }
 }
 
-UpdateProcedure::Outcome UpdateProcedure::Quiet() {
+UpdateProcedure::Outcome UpdateProcedure::Take(Millis timeout, protocol::Reply& reply) {
     using End = protocol::ReplyLedger::End;
+    const protocol::ReplyLedger::Taken taken = m_replies.Ledger().Take(timeout);
+    switch (taken.end) {
+        case End::kReply:
+            reply = taken.reply;
+            return Outcome::kReply;
+        case End::kAbandoned:
+            return Outcome::kAbandoned;
+        case End::kOverflowed:
+            return Outcome::kUnmatched;
+        case End::kTimedOut:
+            break;
+    }
+    return Outcome::kTimedOut;
+}
+
+UpdateProcedure::Outcome UpdateProcedure::Quiet() {
     for (;;) {
-        const protocol::ReplyLedger::Taken taken = m_replies.Ledger().Take(Millis{0});
-        switch (taken.end) {
-            case End::kTimedOut:
-                return Outcome::kTimedOut;
-            case End::kAbandoned:
-                return Outcome::kAbandoned;
-            case End::kOverflowed:
-                return Outcome::kUnmatched;
-            case End::kReply:
-                if (!AnswersOlderQuery(taken.reply)) {
-                    return Outcome::kUnmatched;
-                }
-                break;
+        protocol::Reply reply;
+        const Outcome taken = Take(Millis{0}, reply);
+        if (taken != Outcome::kReply) {
+            return taken;
+        }
+        if (!AnswersOlderQuery(reply)) {
+            return Outcome::kUnmatched;
         }
     }
 }

@@ -72,6 +72,8 @@ private:
     Outcome Await(Millis timeout, protocol::ReplyKind asked);
     // The next reply of any kind before `deadline`, or why there is none.
     Outcome Next(std::chrono::steady_clock::time_point deadline, protocol::Reply& reply);
+    // One look at the ledger: a reply, or why there is none.
+    Outcome Take(Millis timeout, protocol::Reply& reply);
     // Whether the reply is taken for the answer to a version query sent
     // before the request waiting; counts it off if so.
     bool AnswersOlderQuery(const protocol::Reply& reply);

@@ -21,13 +21,13 @@
 #include "device/loopback_ports.h"
 #include "midi/loopback_backend.h"
 #include "support/dialog_harness.h"
+#include "support/run_end.h"
 
 namespace corvane::app::qt {
 
 using Names = std::vector<std::string>;
 
-// How an Execute ended, or that its run still goes on.
-enum class RunEnd { kOutputRefused, kInputRefused, kFailed, kCompleted, kWaiting, kRunning };
+using testing::RunEnd;
 
 class UpdaterWindowDialogTest : public QObject {
     Q_OBJECT
@@ -206,29 +206,7 @@ private slots:
         QFETCH(QString, status);
         QFETCH(bool, mayClose);
         midi::LoopbackBackend backend;
-        device::DeviceConfig config;
-        switch (end) {
-            case RunEnd::kInputRefused:
-                backend.RefuseOpen(backend.AddInput(config.portName), true);
-                backend.AddOutput(config.portName);
-                break;
-            case RunEnd::kFailed:
-                config.faults.push_back(device::Fault::Refuse(device::RequestKind::kOpening, 1));
-                break;
-            case RunEnd::kWaiting:
-                config.prepareStatus = device::kPrepareRestart;
-                config.restartDelay = device::kForever;
-                break;
-            case RunEnd::kRunning:
-                config.faults.push_back(device::Fault::Drop(device::RequestKind::kIdentity, 1));
-                break;
-            default:
-                break;
-        }
-        std::unique_ptr<device::SimulatedDevice> device;
-        if (end != RunEnd::kOutputRefused && end != RunEnd::kInputRefused) {
-            device = device::StartLoopbackDevice(backend, config);
-        }
+        const auto device = testing::StartDeviceEndingIn(backend, end);
         CVekUpdatorDlg::Options options;
         options.timing = testing::FastTiming();
         // The running row's run waits for the identity reply until the window goes.

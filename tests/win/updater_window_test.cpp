@@ -22,6 +22,7 @@
 #include "app/win/resource_ids.h"
 #include "app/win/updater_window.h"
 #include "device/loopback_ports.h"
+#include "support/run_end.h"
 #include "support/update_fixture.h"
 #include "tests/win/window_driver.h"
 
@@ -30,7 +31,9 @@ namespace {
 
 using corvane::testing::FastTiming;
 using corvane::testing::ImageOf;
+using corvane::testing::RunEnd;
 using corvane::testing::SmallImage;
+using corvane::testing::StartDeviceEndingIn;
 
 const std::wstring kTitle = L"BRAX Corvane System v1.10 Updater";
 
@@ -97,8 +100,6 @@ private:
     HWND m_hwnd = nullptr;
 };
 
-enum class RunEnd { kOutputRefused, kInputRefused, kFailed, kCompleted, kWaiting, kRunning };
-
 struct Row {
     RunEnd end;
     const char* name;
@@ -117,33 +118,6 @@ protected:
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
     }
-
-    // The device, or the ports without one, that makes Execute end as `end`.
-    static std::unique_ptr<device::SimulatedDevice> Prepare(midi::LoopbackBackend& backend,
-                                                            RunEnd end) {
-        device::DeviceConfig config;
-        switch (end) {
-            case RunEnd::kOutputRefused:
-                return nullptr;
-            case RunEnd::kInputRefused:
-                backend.RefuseOpen(backend.AddInput(config.portName), true);
-                backend.AddOutput(config.portName);
-                return nullptr;
-            case RunEnd::kFailed:
-                config.faults.push_back(device::Fault::Refuse(device::RequestKind::kOpening, 1));
-                break;
-            case RunEnd::kWaiting:
-                config.prepareStatus = device::kPrepareRestart;
-                config.restartDelay = device::kForever;
-                break;
-            case RunEnd::kRunning:
-                config.faults.push_back(device::Fault::Drop(device::RequestKind::kIdentity, 1));
-                break;
-            case RunEnd::kCompleted:
-                break;
-        }
-        return device::StartLoopbackDevice(backend, config);
-    }
 };
 
 TEST_F(UpdaterWindowTest, EscapeAndTheTitleBarsCloseEndTheWindowExactlyWhenTheDialogLetsThem) {
@@ -159,7 +133,7 @@ TEST_F(UpdaterWindowTest, EscapeAndTheTitleBarsCloseEndTheWindowExactlyWhenTheDi
         for (const bool byEscape : {true, false}) {
             SCOPED_TRACE(std::string(row.name) + (byEscape ? ", Escape" : ", title bar"));
             midi::LoopbackBackend backend;
-            const auto device = Prepare(backend, row.end);
+            const auto device = StartDeviceEndingIn(backend, row.end);
             CVekUpdatorDlg::Options options;
             options.timing = FastTiming();
             // The running row's run waits for the identity reply until the window goes.
