@@ -1,9 +1,5 @@
 #include "midi/system_backend.h"
 
-#include <windows.h>
-// windows.h first: the others build on its types.
-#include <mmsystem.h>
-
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -12,6 +8,7 @@
 #include "midi/port_names.h"
 #include "midi/sysex_assembler.h"
 #include "midi/utf16_win.h"
+#include "midi/winmm_driver_win.h"
 
 namespace corvane::midi {
 
@@ -22,12 +19,50 @@ namespace {
 constexpr std::size_t kReceiveBuffers = 4;
 constexpr std::size_t kReceiveBufferBytes = 8192;
 
-// How long a send may take before the driver is told to give the message
-// back: a generous start plus the time the bytes need at the MIDI wire's
-// 31,250 baud (about three bytes a millisecond).
-std::chrono::milliseconds SendBound(std::size_t bytes) {
-    return std::chrono::milliseconds(5000 + static_cast<std::int64_t>(bytes / 3));
-}
+class SystemDriver final : public WinmmDriver {
+public:
+    UINT InGetNumDevs() override { return midiInGetNumDevs(); }
+    MMRESULT InGetDevCaps(UINT device, MIDIINCAPSW* caps) override {
+        return midiInGetDevCapsW(device, caps, sizeof *caps);
+    }
+    MMRESULT InOpen(HMIDIIN* handle, UINT device, MidiInProc callback,
+                    DWORD_PTR instance) override {
+        return midiInOpen(handle, device, reinterpret_cast<DWORD_PTR>(callback), instance,
+                          CALLBACK_FUNCTION);
+    }
+    MMRESULT InPrepareHeader(HMIDIIN handle, MIDIHDR* header) override {
+        return midiInPrepareHeader(handle, header, sizeof *header);
+    }
+    MMRESULT InUnprepareHeader(HMIDIIN handle, MIDIHDR* header) override {
+        return midiInUnprepareHeader(handle, header, sizeof *header);
+    }
+    MMRESULT InAddBuffer(HMIDIIN handle, MIDIHDR* header) override {
+        return midiInAddBuffer(handle, header, sizeof *header);
+    }
+    MMRESULT InStart(HMIDIIN handle) override { return midiInStart(handle); }
+    MMRESULT InStop(HMIDIIN handle) override { return midiInStop(handle); }
+    MMRESULT InReset(HMIDIIN handle) override { return midiInReset(handle); }
+    MMRESULT InClose(HMIDIIN handle) override { return midiInClose(handle); }
+
+    UINT OutGetNumDevs() override { return midiOutGetNumDevs(); }
+    MMRESULT OutGetDevCaps(UINT device, MIDIOUTCAPSW* caps) override {
+        return midiOutGetDevCapsW(device, caps, sizeof *caps);
+    }
+    MMRESULT OutOpen(HMIDIOUT* handle, UINT device) override {
+        return midiOutOpen(handle, device, 0, 0, CALLBACK_NULL);
+    }
+    MMRESULT OutPrepareHeader(HMIDIOUT handle, MIDIHDR* header) override {
+        return midiOutPrepareHeader(handle, header, sizeof *header);
+    }
+    MMRESULT OutUnprepareHeader(HMIDIOUT handle, MIDIHDR* header) override {
+        return midiOutUnprepareHeader(handle, header, sizeof *header);
+    }
+    MMRESULT OutLongMsg(HMIDIOUT handle, MIDIHDR* header) override {
+        return midiOutLongMsg(handle, header, sizeof *header);
+    }
+    MMRESULT OutReset(HMIDIOUT handle) override { return midiOutReset(handle); }
+    MMRESULT OutClose(HMIDIOUT handle) override { return midiOutClose(handle); }
+};
 
 bool Done(const MIDIHDR& header) {
     // The driver sets the flag on its own thread.
@@ -36,10 +71,11 @@ bool Done(const MIDIHDR& header) {
 
 class WinmmOutput final : public OutputConnection {
 public:
-    explicit WinmmOutput(HMIDIOUT handle) : m_handle(handle) {}
+    WinmmOutput(WinmmDriver& driver, WinmmBounds bounds, HMIDIOUT handle)
+        : m_driver(driver), m_bounds(bounds), m_handle(handle) {}
     ~WinmmOutput() override {
-        midiOutReset(m_handle);
-        midiOutClose(m_handle);
+        m_driver.OutReset(m_handle);
+        m_driver.OutClose(m_handle);
     }
 
     bool Send(ByteView message) override {
@@ -50,35 +86,39 @@ public:
         // winmm takes a writable pointer but only reads an output buffer.
         header.lpData = const_cast<LPSTR>(reinterpret_cast<const char*>(message.data()));
         header.dwBufferLength = static_cast<DWORD>(message.size());
-        if (midiOutPrepareHeader(m_handle, &header, sizeof header) != MMSYSERR_NOERROR) {
+        if (m_driver.OutPrepareHeader(m_handle, &header) != MMSYSERR_NOERROR) {
             return false;
         }
-        bool sent = midiOutLongMsg(m_handle, &header, sizeof header) == MMSYSERR_NOERROR;
+        bool sent = m_driver.OutLongMsg(m_handle, &header) == MMSYSERR_NOERROR;
         if (sent) {
-            const auto deadline = std::chrono::steady_clock::now() + SendBound(message.size());
+            const auto deadline = std::chrono::steady_clock::now() + m_bounds.sendGrace +
+                                  std::chrono::milliseconds(message.size() / 3);
             while (!Done(header) && std::chrono::steady_clock::now() < deadline) {
                 Sleep(1);
             }
             if (!Done(header)) {
                 // A stuck driver: reset hands the buffer back marked done.
-                midiOutReset(m_handle);
+                m_driver.OutReset(m_handle);
                 while (!Done(header)) {
                     Sleep(1);
                 }
                 sent = false;
             }
         }
-        midiOutUnprepareHeader(m_handle, &header, sizeof header);
+        m_driver.OutUnprepareHeader(m_handle, &header);
         return sent;
     }
 
 private:
+    WinmmDriver& m_driver;
+    const WinmmBounds m_bounds;
     const HMIDIOUT m_handle;
 };
 
 class WinmmInput final : public InputConnection {
 public:
-    explicit WinmmInput(InputHandler handler) : m_handler(std::move(handler)) {
+    WinmmInput(WinmmDriver& driver, InputHandler handler)
+        : m_driver(driver), m_handler(std::move(handler)) {
         for (std::size_t i = 0; i < kReceiveBuffers; ++i) {
             m_headers[i].lpData = m_data[i].data();
             m_headers[i].dwBufferLength = static_cast<DWORD>(kReceiveBufferBytes);
@@ -93,20 +133,20 @@ public:
         if (m_handle == nullptr) {
             return;
         }
-        midiInStop(m_handle);
+        m_driver.InStop(m_handle);
         // Reset gives every queued buffer back; the callback no longer queues them.
-        midiInReset(m_handle);
+        m_driver.InReset(m_handle);
         for (MIDIHDR& header : m_headers) {
             if ((header.dwFlags & MHDR_PREPARED) != 0) {
-                midiInUnprepareHeader(m_handle, &header, sizeof header);
+                m_driver.InUnprepareHeader(m_handle, &header);
             }
         }
-        midiInClose(m_handle);
+        m_driver.InClose(m_handle);
     }
 
     bool Open(UINT index) {
-        if (midiInOpen(&m_handle, index, reinterpret_cast<DWORD_PTR>(&WinmmInput::Callback),
-                       reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+        if (m_driver.InOpen(&m_handle, index, &WinmmInput::Callback,
+                            reinterpret_cast<DWORD_PTR>(this)) != MMSYSERR_NOERROR) {
             m_handle = nullptr;
             return false;
         }
@@ -115,12 +155,12 @@ public:
             m_open = true;
         }
         for (MIDIHDR& header : m_headers) {
-            if (midiInPrepareHeader(m_handle, &header, sizeof header) != MMSYSERR_NOERROR ||
-                midiInAddBuffer(m_handle, &header, sizeof header) != MMSYSERR_NOERROR) {
+            if (m_driver.InPrepareHeader(m_handle, &header) != MMSYSERR_NOERROR ||
+                m_driver.InAddBuffer(m_handle, &header) != MMSYSERR_NOERROR) {
                 return false;
             }
         }
-        return midiInStart(m_handle) == MMSYSERR_NOERROR;
+        return m_driver.InStart(m_handle) == MMSYSERR_NOERROR;
     }
 
 private:
@@ -153,9 +193,10 @@ private:
         }
         // The header stays prepared; queue it again at once.
         header->dwBytesRecorded = 0;
-        midiInAddBuffer(m_handle, header, sizeof *header);
+        m_driver.InAddBuffer(m_handle, header);
     }
 
+    WinmmDriver& m_driver;
     HMIDIIN m_handle = nullptr;  // set by Open before any buffer is queued
     std::array<MIDIHDR, kReceiveBuffers> m_headers{};
     std::array<std::array<char, kReceiveBufferBytes>, kReceiveBuffers> m_data{};
@@ -173,7 +214,7 @@ std::vector<std::string> DeviceNames(UINT count, GetCaps getCaps) {
     for (UINT i = 0; i < count; ++i) {
         Caps caps{};
         // A device gone between counting and naming keeps its place, unnamed.
-        if (getCaps(i, &caps, sizeof caps) == MMSYSERR_NOERROR) {
+        if (getCaps(i, &caps) == MMSYSERR_NOERROR) {
             caps.szPname[MAXPNAMELEN - 1] = L'\0';
             names.push_back(Utf8FromUtf16(caps.szPname));
         } else {
@@ -185,47 +226,60 @@ std::vector<std::string> DeviceNames(UINT count, GetCaps getCaps) {
 
 class WinmmBackend final : public MidiBackend {
 public:
+    WinmmBackend(WinmmDriver& driver, WinmmBounds bounds) : m_driver(driver), m_bounds(bounds) {}
+
     std::vector<std::string> InputPortNames() override {
-        return DeviceNames<MIDIINCAPSW>(
-            midiInGetNumDevs(),
-            [](UINT i, MIDIINCAPSW* caps, UINT size) { return midiInGetDevCapsW(i, caps, size); });
+        return DeviceNames<MIDIINCAPSW>(m_driver.InGetNumDevs(), [this](UINT i, MIDIINCAPSW* caps) {
+            return m_driver.InGetDevCaps(i, caps);
+        });
     }
 
     std::vector<std::string> OutputPortNames() override {
-        return DeviceNames<MIDIOUTCAPSW>(midiOutGetNumDevs(),
-                                         [](UINT i, MIDIOUTCAPSW* caps, UINT size) {
-                                             return midiOutGetDevCapsW(i, caps, size);
-                                         });
+        return DeviceNames<MIDIOUTCAPSW>(
+            m_driver.OutGetNumDevs(),
+            [this](UINT i, MIDIOUTCAPSW* caps) { return m_driver.OutGetDevCaps(i, caps); });
     }
 
     std::unique_ptr<OutputConnection> OpenOutput(int index) override {
-        if (index < 0 || static_cast<UINT>(index) >= midiOutGetNumDevs()) {
+        if (index < 0 || static_cast<UINT>(index) >= m_driver.OutGetNumDevs()) {
             return nullptr;
         }
         HMIDIOUT handle = nullptr;
-        if (midiOutOpen(&handle, static_cast<UINT>(index), 0, 0, CALLBACK_NULL) !=
-            MMSYSERR_NOERROR) {
+        if (m_driver.OutOpen(&handle, static_cast<UINT>(index)) != MMSYSERR_NOERROR) {
             return nullptr;
         }
-        return std::make_unique<WinmmOutput>(handle);
+        return std::make_unique<WinmmOutput>(m_driver, m_bounds, handle);
     }
 
     std::unique_ptr<InputConnection> OpenInput(int index, InputHandler handler) override {
-        if (index < 0 || static_cast<UINT>(index) >= midiInGetNumDevs()) {
+        if (index < 0 || static_cast<UINT>(index) >= m_driver.InGetNumDevs()) {
             return nullptr;
         }
-        auto input = std::make_unique<WinmmInput>(std::move(handler));
+        auto input = std::make_unique<WinmmInput>(m_driver, std::move(handler));
         if (!input->Open(static_cast<UINT>(index))) {
             return nullptr;  // the destructor undoes what Open did
         }
         return input;
     }
+
+private:
+    WinmmDriver& m_driver;
+    const WinmmBounds m_bounds;
 };
 
 }  // namespace
 
+WinmmDriver& SystemWinmm() {
+    static SystemDriver driver;
+    return driver;
+}
+
+std::unique_ptr<MidiBackend> CreateWinmmBackend(WinmmDriver& driver, WinmmBounds bounds) {
+    return std::make_unique<WinmmBackend>(driver, bounds);
+}
+
 std::unique_ptr<MidiBackend> CreateSystemBackend() {
-    return std::make_unique<WinmmBackend>();
+    return CreateWinmmBackend(SystemWinmm());
 }
 
 // winmm has no virtual ports: a simulated device cannot appear as a device.
