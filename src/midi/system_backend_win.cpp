@@ -1,9 +1,11 @@
 #include "midi/system_backend.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "midi/port_names.h"
 #include "midi/sysex_assembler.h"
@@ -18,6 +20,8 @@ namespace {
 // copied in the callback the others still take data.
 constexpr std::size_t kReceiveBuffers = 4;
 constexpr std::size_t kReceiveBufferBytes = 8192;
+
+std::atomic<std::size_t> g_blocksLeftToDrivers{0};
 
 class SystemDriver final : public WinmmDriver {
 public:
@@ -69,50 +73,101 @@ bool Done(const MIDIHDR& header) {
     return (static_cast<const volatile DWORD&>(header.dwFlags) & MHDR_DONE) != 0;
 }
 
+// Polls the done flag: an output opened without notifications offers nothing
+// else to wait on.
+bool WaitDone(const MIDIHDR& header, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!Done(header)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        Sleep(1);
+    }
+    return true;
+}
+
+// One message on its way out, header and bytes owned here, so that a driver
+// that never hands the message back can be left with both.
+struct OutgoingMessage {
+    explicit OutgoingMessage(ByteView message) : bytes(message.begin(), message.end()) {
+        header.lpData = bytes.data();
+        header.dwBufferLength = static_cast<DWORD>(bytes.size());
+    }
+    std::vector<char> bytes;
+    MIDIHDR header{};
+};
+
 class WinmmOutput final : public OutputConnection {
 public:
     WinmmOutput(WinmmDriver& driver, WinmmBounds bounds, HMIDIOUT handle)
         : m_driver(driver), m_bounds(bounds), m_handle(handle) {}
+
     ~WinmmOutput() override {
-        m_driver.OutReset(m_handle);
+        // A reset would also send note-offs to a device that speaks System
+        // Exclusive only: it is used just to get back a message the driver holds.
+        if (!m_held.empty()) {
+            m_driver.OutReset(m_handle);
+            std::erase_if(m_held, [this](const std::unique_ptr<OutgoingMessage>& message) {
+                return WaitDone(message->header, m_bounds.giveBack) &&
+                       m_driver.OutUnprepareHeader(m_handle, &message->header) == MMSYSERR_NOERROR;
+            });
+            g_blocksLeftToDrivers += m_held.size();
+            for (auto& message : m_held) {
+                static_cast<void>(message.release());
+            }
+        }
+        // A driver that refuses to close keeps the port; with no callback
+        // registered, nothing of this object is left for it to reach.
         m_driver.OutClose(m_handle);
     }
 
-    bool Send(ByteView message) override {
-        if (message.empty() || message.size() > UINT32_MAX) {
+    bool Send(ByteView bytes) override {
+        if (bytes.empty() || bytes.size() > UINT32_MAX || m_gone) {
             return false;
         }
-        MIDIHDR header{};
-        // winmm takes a writable pointer but only reads an output buffer.
-        header.lpData = const_cast<LPSTR>(reinterpret_cast<const char*>(message.data()));
-        header.dwBufferLength = static_cast<DWORD>(message.size());
+        auto message = std::make_unique<OutgoingMessage>(bytes);
+        MIDIHDR& header = message->header;
         if (m_driver.OutPrepareHeader(m_handle, &header) != MMSYSERR_NOERROR) {
             return false;
         }
         bool sent = m_driver.OutLongMsg(m_handle, &header) == MMSYSERR_NOERROR;
-        if (sent) {
-            const auto deadline = std::chrono::steady_clock::now() + m_bounds.sendGrace +
-                                  std::chrono::milliseconds(message.size() / 3);
-            while (!Done(header) && std::chrono::steady_clock::now() < deadline) {
-                Sleep(1);
-            }
-            if (!Done(header)) {
-                // A stuck driver: reset hands the buffer back marked done.
-                m_driver.OutReset(m_handle);
-                while (!Done(header)) {
-                    Sleep(1);
-                }
-                sent = false;
+        if (sent && !WaitDone(header, SendBound(bytes.size()))) {
+            // A stuck driver: reset hands the message back marked done.
+            sent = false;
+            m_driver.OutReset(m_handle);
+            if (!WaitDone(header, m_bounds.giveBack)) {
+                Hold(std::move(message));
+                return false;
             }
         }
-        m_driver.OutUnprepareHeader(m_handle, &header);
+        if (m_driver.OutUnprepareHeader(m_handle, &header) != MMSYSERR_NOERROR) {
+            Hold(std::move(message));
+            return false;
+        }
         return sent;
     }
 
+    bool Gone() const override { return m_gone; }
+
 private:
+    std::chrono::milliseconds SendBound(std::size_t bytes) const {
+        // About three bytes a millisecond on the wire.
+        return m_bounds.sendGrace + std::chrono::milliseconds(bytes / 3);
+    }
+
+    // A driver that will not give a message back even when reset has lost its
+    // device: the message stays with it, and the port sends nothing more.
+    void Hold(std::unique_ptr<OutgoingMessage> message) {
+        m_held.push_back(std::move(message));
+        m_gone = true;
+    }
+
     WinmmDriver& m_driver;
     const WinmmBounds m_bounds;
     const HMIDIOUT m_handle;
+    // Touched by Send and the destructor, which the owner never runs at once.
+    std::vector<std::unique_ptr<OutgoingMessage>> m_held;
+    std::atomic<bool> m_gone{false};
 };
 
 class WinmmInput final : public InputConnection {
@@ -276,6 +331,10 @@ WinmmDriver& SystemWinmm() {
 
 std::unique_ptr<MidiBackend> CreateWinmmBackend(WinmmDriver& driver, WinmmBounds bounds) {
     return std::make_unique<WinmmBackend>(driver, bounds);
+}
+
+std::size_t BlocksLeftToDrivers() {
+    return g_blocksLeftToDrivers;
 }
 
 std::unique_ptr<MidiBackend> CreateSystemBackend() {

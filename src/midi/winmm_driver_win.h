@@ -8,6 +8,7 @@
 #include <mmsystem.h>
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 
 #include "midi/midi_backend.h"
@@ -55,8 +56,16 @@ struct WinmmBounds {
     // A send may take this long, plus the time its bytes need at the MIDI
     // wire's 31,250 baud, before the driver is told to give the message back.
     std::chrono::milliseconds sendGrace{5000};
+    // How long a driver that was reset has to give its buffers back.
+    std::chrono::milliseconds giveBack{1000};
 };
 
 std::unique_ptr<MidiBackend> CreateWinmmBackend(WinmmDriver& driver, WinmmBounds bounds = {});
+
+// Blocks of memory that a driver still held when its port was closed: an
+// input's receive buffers (with what its callback points to), an output's
+// message. Each is left to the driver on purpose, never freed under it; this
+// counts them since the program started.
+std::size_t BlocksLeftToDrivers();
 
 }  // namespace corvane::midi

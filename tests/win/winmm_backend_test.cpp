@@ -99,7 +99,7 @@ using namespace std::chrono_literals;
 
 // Short, so that the cases where the driver never answers end soon; the
 // driver here answers at once or never, so that no case depends on them.
-constexpr WinmmBounds kShortBounds{50ms};
+constexpr WinmmBounds kShortBounds{50ms, 50ms};
 
 const HMIDIIN kInHandle = reinterpret_cast<HMIDIIN>(0x10);
 const HMIDIOUT kOutHandle = reinterpret_cast<HMIDIOUT>(0x20);
@@ -376,6 +376,57 @@ TEST(WinmmDriverInput, MessagesArriveInOrderAndEveryBufferGoesBackToTheDriver) {
     ASSERT_TRUE(driver.Receive({0xF0, 0x7D}, MIM_LONGERROR));
     EXPECT_TRUE(WaitUntil([&] { return driver.Queued() == 4; }, 10s));
     EXPECT_FALSE(input->Gone());
+}
+
+TEST(WinmmDriverOutput, ClosingAfterFinishedSendsSendsNoReset) {
+    FakeDriver driver;
+    auto backend = CreateWinmmBackend(driver, kShortBounds);
+    auto output = backend->OpenOutput(0);
+    ASSERT_NE(output, nullptr);
+    EXPECT_TRUE(output->Send(Message(1)));
+    EXPECT_TRUE(output->Send(Message(2)));
+    output.reset();
+    EXPECT_EQ(driver.Sent(), (std::vector<Bytes>{Message(1), Message(2)}));
+    EXPECT_EQ(driver.OutUnprepared(), 2);
+    EXPECT_EQ(driver.OutResets(), 0);
+    EXPECT_EQ(driver.OutCloses(), 1);
+}
+
+TEST(WinmmDriverOutput, AStuckSendIsTakenBackByAReset) {
+    FakeDriver driver;
+    driver.finishesSends = false;
+    auto backend = CreateWinmmBackend(driver, kShortBounds);
+    auto output = backend->OpenOutput(0);
+    ASSERT_NE(output, nullptr);
+    EXPECT_FALSE(output->Send(Message(1)));
+    EXPECT_EQ(driver.OutResets(), 1);
+    EXPECT_EQ(driver.OutUnprepared(), 1);
+    EXPECT_FALSE(output->Gone());
+    output.reset();
+    EXPECT_EQ(driver.OutResets(), 1);
+}
+
+TEST(WinmmDriverOutput, ASendAGoneDriverKeepsEndsAndIsLeftToIt) {
+    FakeDriver driver;
+    driver.finishesSends = false;
+    driver.gone = true;
+    auto backend = CreateWinmmBackend(driver, kShortBounds);
+    const std::size_t leftBefore = BlocksLeftToDrivers();
+    auto output = backend->OpenOutput(0);
+    ASSERT_NE(output, nullptr);
+    EXPECT_FALSE(output->Send(Message(1)));
+    EXPECT_TRUE(output->Gone());
+    // Nothing more goes to a driver that holds a message it was told to return.
+    EXPECT_FALSE(output->Send(Message(2)));
+    EXPECT_EQ(driver.Sent().size(), 1u);
+    output.reset();
+    EXPECT_EQ(driver.OutResets(), 2);
+    EXPECT_EQ(BlocksLeftToDrivers(), leftBefore + 1);
+    // The message the driver holds is still there for it to read.
+    const auto held = driver.Held();
+    ASSERT_EQ(held.size(), 1u);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(held[0]->lpData);
+    EXPECT_EQ(Bytes(bytes, bytes + held[0]->dwBufferLength), Message(1));
 }
 
 }  // namespace
