@@ -1,10 +1,15 @@
 #include "midi/system_backend.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "midi/port_names.h"
@@ -17,7 +22,7 @@ namespace corvane::midi {
 namespace {
 
 // Receive buffers queued with the driver at a time: while one is being
-// copied in the callback the others still take data.
+// copied the others still take data.
 constexpr std::size_t kReceiveBuffers = 4;
 constexpr std::size_t kReceiveBufferBytes = 8192;
 
@@ -170,96 +175,225 @@ private:
     std::atomic<bool> m_gone{false};
 };
 
-class WinmmInput final : public InputConnection {
-public:
-    WinmmInput(WinmmDriver& driver, InputHandler handler)
-        : m_driver(driver), m_handler(std::move(handler)) {
+// What the driver's callback reaches, apart from the connection: when a driver
+// will not give its buffers back, all of it is left to the driver, while the
+// connection and its handler go.
+struct ReceiveBuffers {
+    struct Returned {
+        std::size_t index;
+        bool broken;  // MIM_LONGERROR: the message in it is cut
+    };
+
+    std::array<MIDIHDR, kReceiveBuffers> headers{};
+    std::array<std::array<char, kReceiveBufferBytes>, kReceiveBuffers> data{};
+
+    // Guards what follows. Never held during a winmm call, since the driver
+    // may call back from inside one.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Returned> returned;  // given back by the driver, oldest first
+    std::array<bool, kReceiveBuffers> withDriver{};
+    bool stop = false;  // the receive thread ends
+
+    ReceiveBuffers() {
         for (std::size_t i = 0; i < kReceiveBuffers; ++i) {
-            m_headers[i].lpData = m_data[i].data();
-            m_headers[i].dwBufferLength = static_cast<DWORD>(kReceiveBufferBytes);
+            headers[i].lpData = data[i].data();
+            headers[i].dwBufferLength = static_cast<DWORD>(kReceiveBufferBytes);
         }
     }
 
-    ~WinmmInput() override {
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = false;
-        }
-        if (m_handle == nullptr) {
-            return;
-        }
-        m_driver.InStop(m_handle);
-        // Reset gives every queued buffer back; the callback no longer queues them.
-        m_driver.InReset(m_handle);
-        for (MIDIHDR& header : m_headers) {
-            if ((header.dwFlags & MHDR_PREPARED) != 0) {
-                m_driver.InUnprepareHeader(m_handle, &header);
+    // The driver's thread. Nothing here calls winmm, which its callbacks must
+    // not: the buffer goes to the receive thread.
+    void GiveBack(const MIDIHDR* header, bool broken) {
+        for (std::size_t i = 0; i < kReceiveBuffers; ++i) {
+            if (header == &headers[i]) {
+                {
+                    std::lock_guard lock(mutex);
+                    withDriver[i] = false;
+                    returned.push_back({i, broken});
+                }
+                changed.notify_all();
+                return;
             }
         }
-        m_driver.InClose(m_handle);
+    }
+
+    bool AnyWithDriver() const {
+        return std::find(withDriver.begin(), withDriver.end(), true) != withDriver.end();
+    }
+};
+
+class WinmmInput final : public InputConnection {
+public:
+    WinmmInput(WinmmDriver& driver, WinmmBounds bounds, InputHandler handler)
+        : m_driver(driver),
+          m_bounds(bounds),
+          m_buffers(std::make_unique<ReceiveBuffers>()),
+          m_handler(std::move(handler)) {}
+
+    ~WinmmInput() override {
+        const bool released = m_handle == nullptr || Close();
+        if (m_receiver.joinable()) {
+            {
+                std::lock_guard lock(m_buffers->mutex);
+                m_buffers->stop = true;
+            }
+            m_buffers->changed.notify_all();
+            m_receiver.join();
+        }
+        if (!released) {
+            // The driver may still write into the buffers and call back with
+            // them: they, and what the callback points to, stay its own.
+            static_cast<void>(m_buffers.release());
+            ++g_blocksLeftToDrivers;
+        }
     }
 
     bool Open(UINT index) {
         if (m_driver.InOpen(&m_handle, index, &WinmmInput::Callback,
-                            reinterpret_cast<DWORD_PTR>(this)) != MMSYSERR_NOERROR) {
+                            reinterpret_cast<DWORD_PTR>(m_buffers.get())) != MMSYSERR_NOERROR) {
             m_handle = nullptr;
             return false;
         }
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
+        try {
+            m_receiver = std::thread([this] { Receive(); });
+        } catch (const std::system_error&) {
+            return false;
         }
-        for (MIDIHDR& header : m_headers) {
-            if (m_driver.InPrepareHeader(m_handle, &header) != MMSYSERR_NOERROR ||
-                m_driver.InAddBuffer(m_handle, &header) != MMSYSERR_NOERROR) {
+        std::lock_guard driverLock(m_driverMutex);
+        for (std::size_t i = 0; i < kReceiveBuffers; ++i) {
+            if (m_driver.InPrepareHeader(m_handle, &m_buffers->headers[i]) != MMSYSERR_NOERROR) {
+                return false;
+            }
+            m_prepared[i] = true;
+            if (!Queue(i)) {
                 return false;
             }
         }
         return m_driver.InStart(m_handle) == MMSYSERR_NOERROR;
     }
 
+    bool Gone() const override { return m_gone; }
+
 private:
-    // Runs on the driver's thread.
     static void CALLBACK Callback(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                                   DWORD_PTR) {
         if (message != MIM_LONGDATA && message != MIM_LONGERROR) {
             return;  // short messages: the device speaks System Exclusive only
         }
-        reinterpret_cast<WinmmInput*>(instance)->OnBuffer(reinterpret_cast<MIDIHDR*>(param1),
-                                                          message == MIM_LONGERROR);
+        reinterpret_cast<ReceiveBuffers*>(instance)->GiveBack(reinterpret_cast<MIDIHDR*>(param1),
+                                                              message == MIM_LONGERROR);
     }
 
-    void OnBuffer(MIDIHDR* header, bool broken) {
-        std::lock_guard lock(m_mutex);
-        if (!m_open) {
-            return;  // given back by the reset of closing: not queued again
+    // Hands the buffer to the driver; false when the driver refuses it.
+    // m_driverMutex held.
+    bool Queue(std::size_t index) {
+        MIDIHDR& header = m_buffers->headers[index];
+        header.dwBytesRecorded = 0;
+        // Marked first: the driver may give it back before AddBuffer returns.
+        {
+            std::lock_guard lock(m_buffers->mutex);
+            m_buffers->withDriver[index] = true;
         }
-        if (broken) {
+        if (m_driver.InAddBuffer(m_handle, &header) == MMSYSERR_NOERROR) {
+            return true;
+        }
+        std::lock_guard lock(m_buffers->mutex);
+        m_buffers->withDriver[index] = false;
+        return false;
+    }
+
+    // The receive thread: takes each buffer the driver gave back, hands its
+    // bytes on and queues it again.
+    void Receive() {
+        std::unique_lock lock(m_buffers->mutex);
+        while (true) {
+            m_buffers->changed.wait(
+                lock, [this] { return m_buffers->stop || !m_buffers->returned.empty(); });
+            if (m_buffers->stop) {
+                return;
+            }
+            const ReceiveBuffers::Returned returned = m_buffers->returned.front();
+            m_buffers->returned.pop_front();
+            lock.unlock();
+            Take(returned);
+            lock.lock();
+        }
+    }
+
+    void Take(const ReceiveBuffers::Returned& returned) {
+        std::lock_guard driverLock(m_driverMutex);
+        if (m_closing) {
+            return;  // given back by the reset of closing: neither read nor queued again
+        }
+        if (returned.broken) {
             m_assembler.Clear();
         } else {
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(header->lpData);
+            const MIDIHDR& header = m_buffers->headers[returned.index];
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(header.lpData);
             const std::size_t count =
-                std::min<std::size_t>(header->dwBytesRecorded, kReceiveBufferBytes);
+                std::min<std::size_t>(header.dwBytesRecorded, kReceiveBufferBytes);
             m_assembler.Feed(ByteView(bytes, count), [this](ByteView whole) {
                 if (m_handler) {
                     m_handler(whole);
                 }
             });
         }
-        // The header stays prepared; queue it again at once.
-        header->dwBytesRecorded = 0;
-        m_driver.InAddBuffer(m_handle, header);
+        // A buffer the driver refused waits here and is offered again with the
+        // next one it gives back; once it holds none, it gives none back, and
+        // nothing can be received any more.
+        m_idle.push_back(returned.index);
+        std::erase_if(m_idle, [this](std::size_t index) { return Queue(index); });
+        if (m_idle.size() == kReceiveBuffers) {
+            m_gone = true;
+        }
+    }
+
+    // True when the driver has given everything back and let the port go.
+    bool Close() {
+        {
+            std::lock_guard driverLock(m_driverMutex);
+            m_closing = true;
+        }
+        // Whether it stopped matters not: reset follows, and it is checked.
+        m_driver.InStop(m_handle);
+        // Reset marks every queued buffer done and gives it back.
+        if (m_driver.InReset(m_handle) == MMSYSERR_NOERROR) {
+            std::unique_lock lock(m_buffers->mutex);
+            m_buffers->changed.wait_for(lock, m_bounds.giveBack,
+                                        [this] { return !m_buffers->AnyWithDriver(); });
+        }
+        bool released = true;
+        for (std::size_t i = 0; i < kReceiveBuffers; ++i) {
+            bool withDriver = false;
+            {
+                std::lock_guard lock(m_buffers->mutex);
+                withDriver = m_buffers->withDriver[i];
+            }
+            if (withDriver ||
+                (m_prepared[i] && m_driver.InUnprepareHeader(m_handle, &m_buffers->headers[i]) !=
+                                      MMSYSERR_NOERROR)) {
+                released = false;
+            }
+        }
+        // Closed, the driver calls back no more; refused, it still may.
+        return m_driver.InClose(m_handle) == MMSYSERR_NOERROR && released;
     }
 
     WinmmDriver& m_driver;
+    const WinmmBounds m_bounds;
     HMIDIIN m_handle = nullptr;  // set by Open before any buffer is queued
-    std::array<MIDIHDR, kReceiveBuffers> m_headers{};
-    std::array<std::array<char, kReceiveBufferBytes>, kReceiveBuffers> m_data{};
-    // Guards m_open and m_assembler; held while the handler runs, so that
-    // closing waits for a delivery in progress.
-    std::mutex m_mutex;
-    bool m_open = false;
-    SysExAssembler m_assembler;
+    std::unique_ptr<ReceiveBuffers> m_buffers;
+    std::array<bool, kReceiveBuffers> m_prepared{};  // Open and Close only
+    std::thread m_receiver;
+    std::atomic<bool> m_gone{false};
+
+    // Held while a buffer is handed on and queued again, so that closing
+    // waits for that and no buffer is queued once it has begun.
+    std::mutex m_driverMutex;
+    bool m_closing = false;
+    std::vector<std::size_t> m_idle;  // refused by the driver
+    SysExAssembler m_assembler;       // the receive thread only
     const InputHandler m_handler;
 };
 
@@ -310,7 +444,7 @@ public:
         if (index < 0 || static_cast<UINT>(index) >= m_driver.InGetNumDevs()) {
             return nullptr;
         }
-        auto input = std::make_unique<WinmmInput>(m_driver, std::move(handler));
+        auto input = std::make_unique<WinmmInput>(m_driver, m_bounds, std::move(handler));
         if (!input->Open(static_cast<UINT>(index))) {
             return nullptr;  // the destructor undoes what Open did
         }

@@ -376,6 +376,63 @@ TEST(WinmmDriverInput, MessagesArriveInOrderAndEveryBufferGoesBackToTheDriver) {
     ASSERT_TRUE(driver.Receive({0xF0, 0x7D}, MIM_LONGERROR));
     EXPECT_TRUE(WaitUntil([&] { return driver.Queued() == 4; }, 10s));
     EXPECT_FALSE(input->Gone());
+    // Each buffer was queued again from a thread of the backend's own: a
+    // driver's callback must make no winmm call.
+    EXPECT_EQ(driver.CallsFromCallbacks(), 0);
+}
+
+TEST(WinmmDriverInput, ABufferTheDriverRefusedIsOfferedAgainAndNoneLeftMeansGone) {
+    FakeDriver driver;
+    Received received;
+    auto backend = CreateWinmmBackend(driver, kShortBounds);
+    auto input = backend->OpenInput(0, received.Handler());
+    ASSERT_NE(input, nullptr);
+    driver.RefuseAdds(1);
+    ASSERT_TRUE(driver.Receive(Message(1)));
+    ASSERT_TRUE(WaitUntil([&] { return received.Messages().size() == 1; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return driver.Queued() == 3; }, 10s));
+    ASSERT_TRUE(driver.Receive(Message(2)));
+    EXPECT_TRUE(WaitUntil([&] { return driver.Queued() == 4; }, 10s));
+    EXPECT_FALSE(input->Gone());
+
+    // A driver that takes no buffer back leaves the port deaf: it says so.
+    driver.RefuseAdds(1000);
+    for (std::uint8_t n = 0; n < 4; ++n) {
+        ASSERT_TRUE(driver.Receive(Message(n)));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return input->Gone(); }, 10s));
+    EXPECT_EQ(received.Messages().size(), 6u);
+}
+
+TEST(WinmmDriverInput, ClosingTakesEveryBufferBackWithoutQueueingOne) {
+    FakeDriver driver;
+    Received received;
+    auto backend = CreateWinmmBackend(driver, kShortBounds);
+    const std::size_t leftBefore = BlocksLeftToDrivers();
+    auto input = backend->OpenInput(0, received.Handler());
+    ASSERT_NE(input, nullptr);
+    input.reset();
+    EXPECT_EQ(driver.InUnprepared(), 4);
+    EXPECT_EQ(driver.AddsAfterReset(), 0);
+    EXPECT_EQ(driver.Queued(), 0u);
+    EXPECT_EQ(driver.CallsFromCallbacks(), 0);
+    EXPECT_EQ(BlocksLeftToDrivers(), leftBefore);
+}
+
+TEST(WinmmDriverInput, BuffersADriverWillNotGiveBackAreLeftToIt) {
+    FakeDriver driver;
+    Received received;
+    auto backend = CreateWinmmBackend(driver, kShortBounds);
+    const std::size_t leftBefore = BlocksLeftToDrivers();
+    auto input = backend->OpenInput(0, received.Handler());
+    ASSERT_NE(input, nullptr);
+    driver.gone = true;
+    input.reset();
+    EXPECT_EQ(BlocksLeftToDrivers(), leftBefore + 1);
+    EXPECT_EQ(driver.InUnprepared(), 0);
+    // Late data in a buffer it kept reaches live memory and no handler.
+    ASSERT_TRUE(driver.Receive(Message(1)));
+    EXPECT_TRUE(received.Messages().empty());
 }
 
 TEST(WinmmDriverOutput, ClosingAfterFinishedSendsSendsNoReset) {
