@@ -34,6 +34,10 @@ TEST(WinmmNames, TheJapaneseGenericNameInCodePage932IsTheWantedName) {
 
     const auto wanted = app::WantedPortNames(1);
     EXPECT_NE(std::find(wanted.begin(), wanted.end(), Utf8FromCodePage(932, cp932)), wanted.end());
+    // Windows' own name for a second identical device.
+    const auto second = app::WantedPortNames(2);
+    EXPECT_NE(std::find(second.begin(), second.end(), "2- " + Utf8FromCodePage(932, cp932)),
+              second.end());
 }
 
 TEST(WinmmNames, WideNamesBecomeUtf8AndBack) {
