@@ -67,6 +67,12 @@ private:
     std::thread m_thread;
 };
 
+// A console close waits until main has ended the run, reported it and written
+// the simulated device's files, whichever way main leaves.
+struct StopDoneAtEnd {
+    ~StopDoneAtEnd() { tools::StopDone(); }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +105,7 @@ int main(int argc, char** argv) {
     }
 
     tools::BlockStopSignals();
+    const StopDoneAtEnd stopDone;
     std::unique_ptr<midi::MidiBackend> backend;
     std::unique_ptr<device::SimulatedDevice> device;
     tools::DeviceOptions deviceOptions = options.device;

@@ -31,4 +31,6 @@ bool WaitForStopSignal(std::chrono::milliseconds timeout) {
     return sigtimedwait(&signals, nullptr, &wait) > 0;
 }
 
+void StopDone() {}
+
 }  // namespace corvane::tools

@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
         unattended = true;
     }
     QGuiApplication::setDesktopFileName("corvane-updater");
-    corvane::app::CVekUpdatorApp app;
+    corvane::app::CVekUpdatorApp app(corvane::app::InstanceLock::UserDirectory(),
+                                     corvane::app::Program::kDemo);
     auto makeBackend = [] { return std::make_unique<corvane::device::DemoSystem>(); };
     if (unattended) {
         return corvane::app::qt::RunUnattended(app, makeBackend);

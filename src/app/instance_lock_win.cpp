@@ -1,8 +1,14 @@
 #include "app/instance_lock.h"
 
 #include <windows.h>
+// windows.h first: the others build on its types.
+#include <sddl.h>
 
+#include <cstdint>
 #include <utility>
+#include <vector>
+
+#include "midi/utf16_win.h"
 
 namespace corvane::app {
 
@@ -20,11 +26,18 @@ InstanceLock::~InstanceLock() {
     }
 }
 
-std::optional<InstanceLock> InstanceLock::Claim(const std::string&, const std::string& name) {
-    // Names without a namespace prefix are seen only within the user's log-on;
-    // the system drops the mutex with the last handle, when the process ends.
-    // The mutex is only a marker: created owned, never waited on or released.
-    HANDLE handle = CreateMutexA(nullptr, TRUE, name.c_str());
+std::optional<InstanceLock> InstanceLock::Claim(const std::string& directory,
+                                                const std::string& name) {
+    if (directory.empty()) {
+        return std::nullopt;
+    }
+    // A name without a prefix would be seen only within one log-on session,
+    // so that the same user's copies in two sessions took the same number;
+    // the user's SID in the name keeps other users' copies apart. The system
+    // drops the mutex with the last handle, when the process ends. The mutex
+    // is only a marker: created owned, never waited on or released.
+    const std::wstring global = L"Global\\" + midi::Utf16FromUtf8(name + " " + directory);
+    HANDLE handle = CreateMutexW(nullptr, TRUE, global.c_str());
     if (handle == nullptr) {
         return std::nullopt;
     }
@@ -36,7 +49,22 @@ std::optional<InstanceLock> InstanceLock::Claim(const std::string&, const std::s
 }
 
 std::string InstanceLock::UserDirectory() {
-    return {};
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return {};
+    }
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<std::uint8_t> buffer(size);
+    std::string sid;
+    LPSTR text = nullptr;
+    if (size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    return sid;
 }
 
 bool InstanceLock::PrepareDirectory(const std::string&) {

@@ -6,8 +6,8 @@
 
 namespace corvane::app {
 
-CVekUpdatorApp::CVekUpdatorApp(std::string lockDirectory)
-    : m_lockDirectory(std::move(lockDirectory)) {}
+CVekUpdatorApp::CVekUpdatorApp(std::string lockDirectory, Program program)
+    : m_lockDirectory(std::move(lockDirectory)), m_program(program) {}
 
 std::string LockDirectoryErrorText(const std::string& directory) {
     return "The updater cannot create or use its lock directory \"" + directory +
@@ -24,7 +24,9 @@ InstanceClaim CVekUpdatorApp::ClaimInstanceNumber() {
         return InstanceClaim::kNoLockDirectory;
     }
     for (int n = 1; n <= kMaxInstances; ++n) {
-        m_lock = InstanceLock::Claim(m_lockDirectory, WindowTitle(n));
+        const std::string marker =
+            m_program == Program::kDemo ? WindowTitle(n) + " demo" : WindowTitle(n);
+        m_lock = InstanceLock::Claim(m_lockDirectory, marker);
         if (m_lock) {
             m_nInstance = n;
             return InstanceClaim::kClaimed;

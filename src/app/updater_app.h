@@ -23,13 +23,20 @@ enum class InstanceClaim {
     kNoLockDirectory,  // the markers' directory cannot be made or used
 };
 
+// Whose copies count against each other. The demo runs on a simulated device
+// and counts its own, so that it never moves a real updater to another
+// number, and so to the ports of another device.
+enum class Program { kUpdater, kDemo };
+
 class CVekUpdatorApp {
 public:
-    // `lockDirectory`: where the per-user markers live (POSIX systems).
-    explicit CVekUpdatorApp(std::string lockDirectory = InstanceLock::UserDirectory());
+    // `lockDirectory`: where the per-user markers live (see InstanceLock).
+    explicit CVekUpdatorApp(std::string lockDirectory = InstanceLock::UserDirectory(),
+                            Program program = Program::kUpdater);
 
     // Claims the lowest free number. Each number's marker is named after the
-    // copy's window title. Unless claimed, the copy must end.
+    // copy's window title, the demo's with " demo" added. Unless claimed, the
+    // copy must end.
     InstanceClaim ClaimInstanceNumber();
     // 0 until a number is claimed.
     int GetInstanceNumber() const { return m_nInstance; }
@@ -37,6 +44,7 @@ public:
 
 private:
     std::string m_lockDirectory;
+    Program m_program;
     std::optional<InstanceLock> m_lock;
     int m_nInstance = 0;
 };

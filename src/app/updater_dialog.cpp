@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "midi/port_names.h"
 #include "update/strings.h"
 
 namespace corvane::app {
@@ -51,7 +52,9 @@ std::string WindowTitle(int instanceNumber) {
 std::vector<std::string> WantedPortNames(int instanceNumber) {
     std::vector<std::string> names;
     for (const char* base : kBasePortNames) {
-        names.push_back(WithInstance(base, instanceNumber));
+        for (std::string& name : midi::NthDeviceNames(base, instanceNumber)) {
+            names.push_back(std::move(name));
+        }
     }
     return names;
 }

@@ -80,6 +80,14 @@ std::vector<std::string> NumberDuplicates(std::vector<std::string> names) {
     return names;
 }
 
+std::vector<std::string> NthDeviceNames(const std::string& base, int n) {
+    if (n <= 1) {
+        return {base};
+    }
+    const std::string number = std::to_string(n);
+    return {base + " (" + number + ")", number + "- " + base};
+}
+
 std::string PortNameAt(const std::vector<std::string>& names, int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= names.size()) {
         return {};

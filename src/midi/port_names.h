@@ -36,6 +36,12 @@ std::optional<std::string> RawMidiAddressOfPath(std::string_view path);
 // to the later ones, in list order.
 std::vector<std::string> NumberDuplicates(std::vector<std::string> names);
 
+// The names the n-th of several identical devices named `base` goes by, n from
+// 1: the first is `base` itself. A later one is "base (n)" where the names of
+// identical devices reach NumberDuplicates; Windows itself names the second
+// of two identical USB devices "2- base", the third "3- base" and so on.
+std::vector<std::string> NthDeviceNames(const std::string& base, int n);
+
 // The name at `index` of a port list; empty when there is no such port (any
 // more: a device may go between counting the ports and naming them).
 std::string PortNameAt(const std::vector<std::string>& names, int index);

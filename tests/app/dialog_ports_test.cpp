@@ -96,6 +96,20 @@ TEST_F(DialogPortsTest, NamesMatchWholeAndCaseSensitive) {
     EXPECT_EQ(Selection(Control::kMidiOut), -1);
 }
 
+// Windows puts the number of a further identical device in front of its name.
+TEST_F(DialogPortsTest, EachCopyAlsoTakesThePortsWindowsNumberedForIt) {
+    AddPair("USB Audio Device");
+    AddPair("2- USB Audio Device");
+    AddPair("12- BRAX Lumen Series");
+    for (const auto& [instance, expected] :
+         std::vector<std::pair<int, int>>{{1, 0}, {2, 1}, {3, -1}, {12, 2}}) {
+        Open(instance);
+        EXPECT_EQ(Selection(Control::kMidiIn), expected) << "copy " << instance;
+        EXPECT_EQ(Selection(Control::kMidiOut), expected) << "copy " << instance;
+        m_harness.Close();
+    }
+}
+
 TEST_F(DialogPortsTest, TheJapaneseGenericNameIsWanted) {
     AddPair("USB オーディオ デバイス (2)");
     Open(2);

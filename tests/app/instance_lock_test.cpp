@@ -146,6 +146,21 @@ TEST(InstanceNumbers, LowestFreeNumberWinsAndEndingACopyFreesItsNumber) {
     EXPECT_EQ(again.GetInstanceNumber(), 2);
 }
 
+// A running demo must not move the updater to number 2 and so to the ports of
+// a second device.
+TEST(InstanceNumbers, TheDemoAndTheUpdaterNumberTheirCopiesApart) {
+    TempDirectory dir;
+    CVekUpdatorApp demo(dir.Path(), Program::kDemo);
+    CVekUpdatorApp updater(dir.Path());
+    CVekUpdatorApp secondDemo(dir.Path(), Program::kDemo);
+    ASSERT_EQ(demo.ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    ASSERT_EQ(updater.ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    ASSERT_EQ(secondDemo.ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    EXPECT_EQ(demo.GetInstanceNumber(), 1);
+    EXPECT_EQ(updater.GetInstanceNumber(), 1);
+    EXPECT_EQ(secondDemo.GetInstanceNumber(), 2);
+}
+
 // Without a directory of its own a copy cannot tell how many others run: it
 // says so rather than claim that twenty do.
 TEST(InstanceNumbers, AnUnusableDirectoryIsReportedAsSuch) {

@@ -61,5 +61,17 @@ TEST(NumberDuplicates, DistinctNamesAndEmptyListStayAsTheyAre) {
     EXPECT_TRUE(NumberDuplicates({}).empty());
 }
 
+TEST(NthDeviceNames, TheFirstByItsNameLaterOnesAsNumberedHereAndByWindows) {
+    EXPECT_EQ(NthDeviceNames("USB Audio Device", 1),
+              (std::vector<std::string>{"USB Audio Device"}));
+    EXPECT_EQ(NthDeviceNames("USB Audio Device", 2),
+              (std::vector<std::string>{"USB Audio Device (2)", "2- USB Audio Device"}));
+    EXPECT_EQ(NthDeviceNames("BRAX Lumen Series", 20),
+              (std::vector<std::string>{"BRAX Lumen Series (20)", "20- BRAX Lumen Series"}));
+    // What NumberDuplicates makes of identical names is the later device's name.
+    const auto numbered = NumberDuplicates({"USB Audio Device", "USB Audio Device"});
+    EXPECT_EQ(NthDeviceNames("USB Audio Device", 2).front(), numbered[1]);
+}
+
 }  // namespace
 }  // namespace corvane::midi

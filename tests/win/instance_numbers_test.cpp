@@ -1,6 +1,7 @@
 // Instance numbers through named mutexes: twenty copies of the updater get
 // 1 to 20, seen in their titles, the twenty-first shows the refusal box and
-// ends, and a number freed by a copy that ended goes to the next copy.
+// ends, and a number freed by a copy that ended goes to the next copy. The
+// names are the user's in every log-on session, and the demo's its own.
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,33 @@ HWND WaitForWindow(const Program& program, const std::wstring& title) {
     HWND window = nullptr;
     WaitUntil([&] { return (window = program.FindWindowTitled(title)) != nullptr; }, 60s);
     return window;
+}
+
+TEST(InstanceNumbers, MarkersAreTheUsersInEverySessionAndTheDemoHasItsOwn) {
+    const std::string sid = InstanceLock::UserDirectory();
+    ASSERT_EQ(sid.rfind("S-1-", 0), 0u) << sid;
+    CVekUpdatorApp updater;
+    ASSERT_EQ(updater.ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    EXPECT_EQ(updater.GetInstanceNumber(), 1);
+    // In the namespace that all sessions share, not in this session's own.
+    const std::wstring global = L"Global\\" + Title(1) + L" " + midi::Utf16FromUtf8(sid);
+    const HANDLE marker = OpenMutexW(SYNCHRONIZE, FALSE, global.c_str());
+    EXPECT_NE(marker, nullptr);
+    if (marker != nullptr) {
+        CloseHandle(marker);
+    }
+    EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, Title(1).c_str()), nullptr);
+
+    CVekUpdatorApp demo(sid, app::Program::kDemo);
+    ASSERT_EQ(demo.ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    EXPECT_EQ(demo.GetInstanceNumber(), 1);
+    // Another user's copies count apart.
+    CVekUpdatorApp otherUser("S-1-5-21-1-2-3-1001");
+    ASSERT_EQ(otherUser.ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    EXPECT_EQ(otherUser.GetInstanceNumber(), 1);
+    CVekUpdatorApp second;
+    ASSERT_EQ(second.ClaimInstanceNumber(), InstanceClaim::kClaimed);
+    EXPECT_EQ(second.GetInstanceNumber(), 2);
 }
 
 TEST(InstanceNumbers, TwentyCopiesRunAndTheTwentyFirstIsRefused) {

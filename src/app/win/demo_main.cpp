@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
         corvane::app::win::AnswerVersion("corvane-updater-demo");
         return 0;
     }
-    corvane::app::CVekUpdatorApp app;
+    corvane::app::CVekUpdatorApp app(corvane::app::InstanceLock::UserDirectory(),
+                                     corvane::app::Program::kDemo);
     return corvane::app::win::RunUpdater(
         app, [] { return std::make_unique<corvane::device::DemoSystem>(); });
 }
