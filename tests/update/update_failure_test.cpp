@@ -24,8 +24,10 @@ struct FailureRow {
 update::Timing RowTiming() {
     update::Timing t = FastTiming();
     // Short enough for 31 time-outs in a row, long enough that an answer
-    // merely slowed by a loaded machine does not time out.
-    t.blockWait = std::chrono::milliseconds(80);
+    // merely slowed by a loaded machine does not time out: after each
+    // time-out the answer to the version query that follows must come within
+    // it too.
+    t.blockWait = std::chrono::milliseconds(150);
     return t;
 }
 

@@ -62,7 +62,9 @@ Fault FaultFor(RequestKind kind, Play play, const update::Timing& t) {
         case Play::kStallShort:
             return Fault::Busy(kind, 1, wait / 2);
         case Play::kStallLong:
-            return Fault::Busy(kind, 1, wait * 3 / 2);
+            // Well short of twice the wait: the request after a version query
+            // that timed out must still be answered within its own wait.
+            return Fault::Busy(kind, 1, wait * 5 / 4);
         case Play::kTwice:
             return Fault::Duplicate(kind, 1);
         case Play::kBadByte:
