@@ -58,7 +58,7 @@ protected:
         EXPECT_NE(View().Text(app::Control::kStatus), "Firmware update completed.");
     }
     void ExpectCompleted() {
-        EXPECT_TRUE(BoxTexts().empty());
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{});
         EXPECT_EQ(View().Text(app::Control::kStatus), "Firmware update completed.");
         EXPECT_EQ(View().Text(app::Control::kHint), "Please restart the device.");
         EXPECT_TRUE(View().Shown(app::Control::kPicRestart));

@@ -201,7 +201,10 @@ INSTANTIATE_TEST_SUITE_P(Stalls, UpdateStallTest,
 // fail the update, but never complete it over a hole: a block answered late
 // while the fence after it is answered at once, then a later block refused.
 TEST_F(UpdateStallTest, AnswersOutOfOrderNeverCompleteOverAHole) {
-    const update::Timing timing = MatrixTiming();
+    update::Timing timing = MatrixTiming();
+    // The last look for an answer left over, long enough for the late one to
+    // show on a loaded machine.
+    timing.afterClosing = milliseconds(1000);
     const std::vector<std::uint8_t> image = SmallImage(3);
     device::DeviceConfig config;
     config.faults.push_back(Fault::Delay(RequestKind::kBlockWrite, 1, timing.blockWait * 3));

@@ -14,7 +14,8 @@ using device::RequestKind;
 class UpdateStaleReplyTest : public UpdateFixture {};
 
 // The last MAIN block's answer comes after its wait timed out, in the pause
-// before the fence; the device then refuses INFO's block for good. The late
+// before the fence or soon after it; the device then refuses INFO's block
+// for good. The late
 // answer writes the block, no resend; were it left standing instead, it would
 // be taken for the next request's answer, every later answer would land one
 // request late, and INFO's refusal would be taken for the closing request's
@@ -26,7 +27,7 @@ TEST_F(UpdateStaleReplyTest, ALateReplyIsNotCreditedToTheNextRequest) {
     device::DeviceConfig config;
     const int lastMainBlock = 3;  // SmallImage(2): two whole blocks and a tail
     config.faults.push_back(
-        Fault::Delay(RequestKind::kBlockWrite, lastMainBlock, std::chrono::milliseconds(80)));
+        Fault::Busy(RequestKind::kBlockWrite, lastMainBlock, std::chrono::milliseconds(80)));
     config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, lastMainBlock + 1).Times(100));
     RunUpdate(config, timing, ImageOf(SmallImage(2)));
     ExpectFailedWith("Transfer error occurred.");
