@@ -65,9 +65,11 @@ void UpdaterWindow::BuildControls() {
     const DialogUnits du(font());
     setFixedSize(du.X(kDialogWidth), du.Y(kDialogHeight));
 
-    auto* execute = new QPushButton("Execute", this);
+    auto* execute = new QPushButton("&Execute", this);
     execute->setGeometry(du.Rect(119, 202, 50, 16));
-    execute->setDefault(true);
+    // Not the default: a stray Enter must not start an update. As in any
+    // dialog, Enter presses it while it has the focus.
+    execute->setAutoDefault(true);
     Register(execute, Control::kExecute);
     connect(execute, &QPushButton::clicked, this, [this] {
         if (m_logic) {
@@ -75,15 +77,15 @@ void UpdaterWindow::BuildControls() {
         }
     });
 
-    auto* exit = new QPushButton("Exit", this);
+    auto* exit = new QPushButton("E&xit", this);
     exit->setGeometry(du.Rect(182, 202, 50, 16));
     Register(exit, Control::kExit);
     connect(exit, &QPushButton::clicked, this, &UpdaterWindow::reject);
 
-    auto* midiInLabel = new QLabel("MIDI IN", this);
+    auto* midiInLabel = new QLabel("MIDI &IN", this);
     midiInLabel->setObjectName("labelMidiIn");
     midiInLabel->setGeometry(du.Rect(7, 7, 225, 8));
-    auto* midiOutLabel = new QLabel("MIDI OUT", this);
+    auto* midiOutLabel = new QLabel("MIDI &OUT", this);
     midiOutLabel->setObjectName("labelMidiOut");
     midiOutLabel->setGeometry(du.Rect(7, 37, 225, 8));
 
@@ -99,6 +101,9 @@ void UpdaterWindow::BuildControls() {
             std::max(1, (dropHeight - fieldHeight) / (list->fontMetrics().height() + 2)));
         Register(list, control);
     }
+    // A label names its list for screen readers, and its mnemonic moves there.
+    midiInLabel->setBuddy(m_controls.at(Control::kMidiIn));
+    midiOutLabel->setBuddy(m_controls.at(Control::kMidiOut));
 
     auto* progress = new QProgressBar(this);
     progress->setGeometry(du.Rect(7, 107, 225, 14));
@@ -111,12 +116,11 @@ void UpdaterWindow::BuildControls() {
     status->setGeometry(du.Rect(12, 91, 220, 12));
     Register(status, Control::kStatus);
 
-    auto* rescan = new QPushButton("Rescan Device", this);
+    auto* rescan = new QPushButton("&Rescan Device", this);
     rescan->setGeometry(du.Rect(145, 65, 87, 16));
-    // Drawn as a default button where styles show it; Enter still means Execute
-    // unless this button has the focus.
-    rescan->setProperty("defaultStyle", true);
-    rescan->setAutoDefault(true);
+    // The one default button: Enter from a list or a field only re-reads the
+    // ports.
+    rescan->setDefault(true);
     Register(rescan, Control::kRescan);
     connect(rescan, &QPushButton::clicked, this, [this] {
         if (m_logic) {
@@ -144,12 +148,13 @@ void UpdaterWindow::BuildControls() {
     hint->setGeometry(du.Rect(12, 130, 220, 12));
     Register(hint, Control::kHint);
 
-    const Control tabOrder[] = {Control::kExecute, Control::kExit,   Control::kMidiIn,
-                                Control::kMidiOut, Control::kStatus, Control::kRescan,
-                                Control::kStep,    Control::kHint};
+    const Control tabOrder[] = {Control::kMidiIn,  Control::kMidiOut, Control::kRescan,
+                                Control::kStep,    Control::kStatus,  Control::kHint,
+                                Control::kExecute, Control::kExit};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
         setTabOrder(m_controls.at(tabOrder[i - 1]), m_controls.at(tabOrder[i]));
     }
+    m_controls.at(Control::kMidiIn)->setFocus();
 }
 
 void UpdaterWindow::Register(QWidget* widget, Control control) {
