@@ -133,15 +133,14 @@ private slots:
         QCOMPARE(restart->alignment(), Qt::AlignCenter);
 
         const std::tuple<const char*, const char*, const char*> labels[] = {
-            {"labelMidiIn", "MIDI &IN", "control1000"},
-            {"labelMidiOut", "MIDI &OUT", "control1001"}};
+            {"label1000", "MIDI &IN", "control1000"}, {"label1001", "MIDI &OUT", "control1001"}};
         for (const auto& [name, text, buddy] : labels) {
             auto* label = window->findChild<QLabel*>(name);
             QVERIFY(label != nullptr);
             QCOMPARE(label->text(), QString(text));
             QCOMPARE(label->buddy(), window->findChild<QWidget*>(buddy));
         }
-        QCOMPARE(window->findChild<QLabel*>("labelMidiOut")->geometry(), du.Rect(7, 37, 225, 8));
+        QCOMPARE(window->findChild<QLabel*>("label1001")->geometry(), du.Rect(7, 37, 225, 8));
 
         const QList<QSize> iconSizes = window->windowIcon().availableSizes();
         for (int size : {16, 32, 48}) {
