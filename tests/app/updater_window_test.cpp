@@ -14,6 +14,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "app/qt/dialog_units.h"
 #include "app/qt/updater_window.h"
@@ -76,13 +77,13 @@ private slots:
         QCOMPARE(window->minimumSize(), window->maximumSize());
 
         const Expected controls[] = {
-            {1, "QPushButton", "Execute", {119, 202, 50, 16}},
-            {2, "QPushButton", "Exit", {182, 202, 50, 16}},
+            {1, "QPushButton", "&Execute", {119, 202, 50, 16}},
+            {2, "QPushButton", "E&xit", {182, 202, 50, 16}},
             {1000, "QComboBox", "", {7, 15, 225, 0}},
             {1001, "QComboBox", "", {7, 45, 225, 0}},
             {1002, "QProgressBar", "", {7, 107, 225, 14}},
             {1003, "QLineEdit", "", {12, 91, 220, 12}},
-            {1004, "QPushButton", "Rescan Device", {145, 65, 87, 16}},
+            {1004, "QPushButton", "&Rescan Device", {145, 65, 87, 16}},
             {1005, "QLabel", "", {7, 184, 20, 20}},
             {1006, "QLineEdit", "", {12, 78, 29, 12}},
             {1007, "QLabel", "", {74, 146, 91, 46}},
@@ -116,9 +117,13 @@ private slots:
                 QVERIFY(list->maxVisibleItems() >= 1);
             }
         }
+        // Rescan Device is the one default button; Execute is pressed by
+        // Enter only while it has the focus.
         auto* execute = window->findChild<QPushButton*>("control1");
-        QVERIFY(execute->isDefault());
-        QVERIFY(!window->findChild<QPushButton*>("control1004")->isDefault());
+        QVERIFY(!execute->isDefault());
+        QVERIFY(execute->autoDefault());
+        QVERIFY(window->findChild<QPushButton*>("control1004")->isDefault());
+        QCOMPARE(window->focusWidget(), window->findChild<QWidget*>("control1000"));
         auto* progress = window->findChild<QProgressBar*>("control1002");
         QCOMPARE(progress->minimum(), 0);
         QCOMPARE(progress->maximum(), 100);
@@ -127,14 +132,15 @@ private slots:
         QCOMPARE(restart->pixmap().size(), QSize(159, 69));
         QCOMPARE(restart->alignment(), Qt::AlignCenter);
 
-        const std::pair<const char*, const char*> labels[] = {{"labelMidiIn", "MIDI IN"},
-                                                              {"labelMidiOut", "MIDI OUT"}};
-        for (const auto& [name, text] : labels) {
+        const std::tuple<const char*, const char*, const char*> labels[] = {
+            {"label1000", "MIDI &IN", "control1000"}, {"label1001", "MIDI &OUT", "control1001"}};
+        for (const auto& [name, text, buddy] : labels) {
             auto* label = window->findChild<QLabel*>(name);
             QVERIFY(label != nullptr);
             QCOMPARE(label->text(), QString(text));
+            QCOMPARE(label->buddy(), window->findChild<QWidget*>(buddy));
         }
-        QCOMPARE(window->findChild<QLabel*>("labelMidiOut")->geometry(), du.Rect(7, 37, 225, 8));
+        QCOMPARE(window->findChild<QLabel*>("label1001")->geometry(), du.Rect(7, 37, 225, 8));
 
         const QList<QSize> iconSizes = window->windowIcon().availableSizes();
         for (int size : {16, 32, 48}) {
@@ -147,9 +153,9 @@ private slots:
         Calls calls;
         const auto window = Open(calls);
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        window->findChild<QWidget*>("control1")->setFocus();
-        const char* order[] = {"control2",    "control1000", "control1001", "control1003",
-                               "control1004", "control1006", "control1008", "control1"};
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("control1000"));
+        const char* order[] = {"control1001", "control1004", "control1006", "control1003",
+                               "control1008", "control1",    "control2",    "control1000"};
         for (const char* next : order) {
             QTest::keyClick(window.get(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
@@ -162,17 +168,30 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QTest::mouseClick(window->findChild<QPushButton*>("control1"), Qt::LeftButton);
         QCOMPARE(calls.execute, 1);
-        window->findChild<QWidget*>("control1003")->setFocus();
-        QTest::keyClick(window.get(), Qt::Key_Return);
-        QTest::keyClick(window.get(), Qt::Key_Enter);
+        // Enter from a list or a field goes to Rescan Device, never to Execute.
+        for (const char* focused : {"control1000", "control1003"}) {
+            window->findChild<QWidget*>(focused)->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        }
+        QCOMPARE(calls.execute, 1);
+        QCOMPARE(calls.rescan, 4);
+        window->findChild<QWidget*>("control1")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
         QCOMPARE(calls.execute, 3);
         window->accept();
         QVERIFY(window->isVisible());
         QCOMPARE(calls.destroy, 0);
 
         QTest::mouseClick(window->findChild<QPushButton*>("control1004"), Qt::LeftButton);
-        QCOMPARE(calls.rescan, 1);
+        QCOMPARE(calls.rescan, 5);
         QCOMPARE(calls.execute, 3);
+        // A label's mnemonic moves to its list.
+        QTest::keyClick(window.get(), Qt::Key_O, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("control1001"));
+        QTest::keyClick(window.get(), Qt::Key_I, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("control1000"));
     }
 
     // The close button only shows what the logic last said: whether a cancel

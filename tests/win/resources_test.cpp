@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -51,6 +53,58 @@ TEST(WindowResources, TheStringTableHoldsTheUpdatersTexts) {
     EXPECT_EQ(LoadStringW(GetModuleHandleW(nullptr), 122, reinterpret_cast<LPWSTR>(&beyond), 0), 0);
 }
 
+struct DialogItem {
+    std::uint32_t style = 0;
+    int id = 0;
+    int classOrdinal = 0;  // 0 where the class is given by name
+    std::wstring text;
+};
+
+// Reads a name-or-ordinal field of a dialog template and steps past it.
+std::wstring NameOrOrdinal(std::span<const std::uint8_t> bytes, std::size_t& at, int* ordinal) {
+    std::wstring name;
+    if (Word(bytes, at) == 0xFFFF) {
+        if (ordinal != nullptr) {
+            *ordinal = Word(bytes, at + 2);
+        }
+        at += 4;
+        return name;
+    }
+    for (; Word(bytes, at) != 0; at += 2) {
+        name.push_back(static_cast<wchar_t>(Word(bytes, at)));
+    }
+    at += 2;
+    return name;
+}
+
+std::uint32_t DoubleWord(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    return Word(bytes, offset) | static_cast<std::uint32_t>(Word(bytes, offset + 2)) << 16;
+}
+
+// The controls of a DLGTEMPLATEEX in their template order, which is their
+// tab and z order.
+std::vector<DialogItem> DialogItems(std::span<const std::uint8_t> dialog) {
+    std::size_t at = 26;
+    NameOrOrdinal(dialog, at, nullptr);  // menu
+    NameOrOrdinal(dialog, at, nullptr);  // class
+    NameOrOrdinal(dialog, at, nullptr);  // caption
+    if (DoubleWord(dialog, 12) & DS_SETFONT) {
+        at += 6;
+        NameOrOrdinal(dialog, at, nullptr);
+    }
+    std::vector<DialogItem> items(Word(dialog, 16));
+    for (DialogItem& item : items) {
+        at = (at + 3) & ~std::size_t{3};
+        item.style = DoubleWord(dialog, at + 8);
+        item.id = static_cast<int>(DoubleWord(dialog, at + 20));
+        at += 24;
+        NameOrOrdinal(dialog, at, &item.classOrdinal);
+        item.text = NameOrOrdinal(dialog, at, nullptr);
+        at += 2 + Word(dialog, at);
+    }
+    return items;
+}
+
 TEST(WindowResources, DialogTemplate103HasItsSizeAndThirteenControls) {
     const auto dialog = Resource(MAKEINTRESOURCEW(5), IDD_UPDATER_DIALOG);  // RT_DIALOG
     ASSERT_GE(dialog.size(), 26u);
@@ -61,6 +115,53 @@ TEST(WindowResources, DialogTemplate103HasItsSizeAndThirteenControls) {
     EXPECT_EQ(Word(dialog, 16), 13);
     EXPECT_EQ(Word(dialog, 22), 239);
     EXPECT_EQ(Word(dialog, 24), 225);
+}
+
+// A screen reader names a control after the label just before it, and a
+// label's mnemonic moves to the next tab stop; Enter goes to the one default
+// button, which must not be Execute, and the first tab stop has the focus.
+TEST(WindowResources, DialogTemplate103ServesTheKeyboardAndScreenReaders) {
+    const auto dialog = Resource(MAKEINTRESOURCEW(5), IDD_UPDATER_DIALOG);  // RT_DIALOG
+    ASSERT_GE(dialog.size(), 26u);
+    const std::vector<DialogItem> items = DialogItems(dialog);
+    ASSERT_EQ(items.size(), 13u);
+    constexpr int kButton = 0x80;
+    constexpr int kStatic = 0x82;
+
+    const std::pair<std::wstring, int> labels[] = {{L"MIDI &IN", IDC_MIDI_IN},
+                                                   {L"MIDI &OUT", IDC_MIDI_OUT}};
+    for (const auto& [text, named] : labels) {
+        const auto label = std::find_if(items.begin(), items.end(),
+                                        [&](const DialogItem& i) { return i.text == text; });
+        ASSERT_NE(label, items.end());
+        EXPECT_EQ(label->classOrdinal, kStatic);
+        ASSERT_NE(label + 1, items.end());
+        EXPECT_EQ((label + 1)->id, named);
+    }
+
+    std::vector<int> defaults;
+    std::wstring mnemonics;
+    for (const DialogItem& item : items) {
+        if (item.classOrdinal == kButton && (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+            defaults.push_back(item.id);
+        }
+        if ((item.classOrdinal == kButton || item.classOrdinal == kStatic) && !item.text.empty()) {
+            const std::size_t amp = item.text.find(L'&');
+            ASSERT_LT(amp + 1, item.text.size()) << midi::Utf8FromUtf16(item.text);
+            EXPECT_EQ(item.text.find(L'&', amp + 1), std::wstring::npos);
+            const wchar_t key = static_cast<wchar_t>(towupper(item.text[amp + 1]));
+            EXPECT_EQ(mnemonics.find(key), std::wstring::npos) << midi::Utf8FromUtf16(item.text);
+            mnemonics.push_back(key);
+        }
+    }
+    EXPECT_EQ(defaults, std::vector<int>{IDC_RESCAN});
+    EXPECT_EQ(mnemonics.size(), 5u);
+
+    const auto firstStop = std::find_if(items.begin(), items.end(), [](const DialogItem& i) {
+        return (i.style & WS_TABSTOP) && (i.style & WS_VISIBLE);
+    });
+    ASSERT_NE(firstStop, items.end());
+    EXPECT_EQ(firstStop->id, IDC_MIDI_IN);
 }
 
 TEST(WindowResources, IconGroup128HasThreeSizesAtThreeDepths) {

@@ -24,11 +24,6 @@ namespace corvane::app::qt {
 
 namespace {
 
-constexpr int kDialogWidth = 239;
-constexpr int kDialogHeight = 225;
-// Height of an opened port list, selection field included.
-constexpr int kListDropHeight = 115;
-
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -64,92 +59,100 @@ UpdaterWindow::~UpdaterWindow() {
 void UpdaterWindow::BuildControls() {
     const DialogUnits du(font());
     setFixedSize(du.X(kDialogWidth), du.Y(kDialogHeight));
+    QLabel* label = nullptr;  // the label that names the next control
+    // Made in template order, which gives the focus chain its tab order.
+    for (const TemplateControl& c : kDialogTemplate) {
+        QWidget* widget = MakeControl(c, du);
+        if (label != nullptr) {
+            // A label names its control for screen readers, and its mnemonic
+            // moves there.
+            label->setBuddy(widget);
+            label->setObjectName(QStringLiteral("label%1").arg(c.id));
+        }
+        label = c.kind == ControlKind::kLabel ? static_cast<QLabel*>(widget) : nullptr;
+        if (c.id != kLabelId) {
+            Register(widget, static_cast<Control>(c.id));
+        }
+    }
+    m_controls.at(Control::kMidiIn)->setFocus();
 
-    auto* execute = new QPushButton("Execute", this);
-    execute->setGeometry(du.Rect(119, 202, 50, 16));
-    execute->setDefault(true);
-    Register(execute, Control::kExecute);
-    connect(execute, &QPushButton::clicked, this, [this] {
+    connect(Button(Control::kExecute), &QPushButton::clicked, this, [this] {
         if (m_logic) {
             m_logic->OnExecute();
         }
     });
-
-    auto* exit = new QPushButton("Exit", this);
-    exit->setGeometry(du.Rect(182, 202, 50, 16));
-    Register(exit, Control::kExit);
-    connect(exit, &QPushButton::clicked, this, &UpdaterWindow::reject);
-
-    auto* midiInLabel = new QLabel("MIDI IN", this);
-    midiInLabel->setObjectName("labelMidiIn");
-    midiInLabel->setGeometry(du.Rect(7, 7, 225, 8));
-    auto* midiOutLabel = new QLabel("MIDI OUT", this);
-    midiOutLabel->setObjectName("labelMidiOut");
-    midiOutLabel->setGeometry(du.Rect(7, 37, 225, 8));
-
-    for (const auto& [control, y] : {std::pair{Control::kMidiIn, 15}, {Control::kMidiOut, 45}}) {
-        auto* list = new QComboBox(this);
-        list->setEditable(false);
-        const int fieldHeight = list->sizeHint().height();
-        list->setGeometry(du.X(7), du.Y(y), du.X(225), fieldHeight);
-        // The template gives the height of the opened list; Qt counts entries.
-        const int dropHeight = du.Y(kListDropHeight);
-        list->setProperty("dropDownHeight", dropHeight);
-        list->setMaxVisibleItems(
-            std::max(1, (dropHeight - fieldHeight) / (list->fontMetrics().height() + 2)));
-        Register(list, control);
-    }
-
-    auto* progress = new QProgressBar(this);
-    progress->setGeometry(du.Rect(7, 107, 225, 14));
-    progress->setTextVisible(false);
-    progress->setRange(0, 100);
-    progress->setValue(0);
-    Register(progress, Control::kProgress);
-
-    auto* status = MakeLine(this);
-    status->setGeometry(du.Rect(12, 91, 220, 12));
-    Register(status, Control::kStatus);
-
-    auto* rescan = new QPushButton("Rescan Device", this);
-    rescan->setGeometry(du.Rect(145, 65, 87, 16));
-    // Drawn as a default button where styles show it; Enter still means Execute
-    // unless this button has the focus.
-    rescan->setProperty("defaultStyle", true);
-    rescan->setAutoDefault(true);
-    Register(rescan, Control::kRescan);
-    connect(rescan, &QPushButton::clicked, this, [this] {
+    connect(Button(Control::kExit), &QPushButton::clicked, this, &UpdaterWindow::reject);
+    connect(Button(Control::kRescan), &QPushButton::clicked, this, [this] {
         if (m_logic) {
             m_logic->OnRescanDevice();
         }
     });
+}
 
-    auto* icon = new QLabel(this);
-    icon->setGeometry(du.Rect(7, 184, 20, 20));
-    Register(icon, Control::kPicIcon);
+QPushButton* UpdaterWindow::Button(Control control) const {
+    return static_cast<QPushButton*>(m_controls.at(control));
+}
 
-    auto* step = MakeLine(this);
-    step->setGeometry(du.Rect(12, 78, 29, 12));
-    Register(step, Control::kStep);
-
-    auto* restart = new QLabel(this);
-    restart->setGeometry(du.Rect(74, 146, 91, 46));
-    // Centred in the control and clipped when larger, as a centred bitmap is.
-    restart->setAlignment(Qt::AlignCenter);
-    restart->setPixmap(QPixmap::fromImage(DrawRestartPicture()));
-    restart->hide();
-    Register(restart, Control::kPicRestart);
-
-    auto* hint = MakeLine(this);
-    hint->setGeometry(du.Rect(12, 130, 220, 12));
-    Register(hint, Control::kHint);
-
-    const Control tabOrder[] = {Control::kExecute, Control::kExit,   Control::kMidiIn,
-                                Control::kMidiOut, Control::kStatus, Control::kRescan,
-                                Control::kStep,    Control::kHint};
-    for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
-        setTabOrder(m_controls.at(tabOrder[i - 1]), m_controls.at(tabOrder[i]));
+QWidget* UpdaterWindow::MakeControl(const TemplateControl& c, const DialogUnits& du) {
+    const QRect rect = du.Rect(c.x, c.y, c.width, c.height);
+    switch (c.kind) {
+        case ControlKind::kLabel: {
+            auto* label = new QLabel(c.text, this);
+            label->setGeometry(rect);
+            return label;
+        }
+        case ControlKind::kList: {
+            auto* list = new QComboBox(this);
+            list->setEditable(false);
+            const int fieldHeight = list->sizeHint().height();
+            list->setGeometry(rect.x(), rect.y(), rect.width(), fieldHeight);
+            // The template gives the height of the opened list; Qt counts
+            // entries.
+            list->setProperty("dropDownHeight", rect.height());
+            list->setMaxVisibleItems(
+                std::max(1, (rect.height() - fieldHeight) / (list->fontMetrics().height() + 2)));
+            return list;
+        }
+        case ControlKind::kDefaultButton:
+        case ControlKind::kButton: {
+            auto* button = new QPushButton(c.text, this);
+            button->setGeometry(rect);
+            // Enter presses the default button, or another one while it has
+            // the focus, as in a Windows dialog.
+            button->setDefault(c.kind == ControlKind::kDefaultButton);
+            button->setAutoDefault(true);
+            return button;
+        }
+        case ControlKind::kLine: {
+            auto* line = MakeLine(this);
+            line->setGeometry(rect);
+            return line;
+        }
+        case ControlKind::kProgress: {
+            auto* progress = new QProgressBar(this);
+            progress->setGeometry(rect);
+            progress->setTextVisible(false);
+            progress->setRange(0, 100);
+            progress->setValue(0);
+            return progress;
+        }
+        case ControlKind::kPicture: {
+            auto* picture = new QLabel(this);
+            picture->setGeometry(rect);
+            return picture;
+        }
+        case ControlKind::kRestartPicture: {
+            auto* restart = new QLabel(this);
+            restart->setGeometry(rect);
+            // Centred in the control and clipped when larger, as a centred
+            // bitmap is.
+            restart->setAlignment(Qt::AlignCenter);
+            restart->setPixmap(QPixmap::fromImage(DrawRestartPicture()));
+            restart->hide();
+            return restart;
+        }
     }
+    return nullptr;
 }
 
 void UpdaterWindow::Register(QWidget* widget, Control control) {

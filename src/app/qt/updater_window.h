@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 
+#include "app/dialog_template.h"
 #include "app/dialog_view.h"
 #include "app/qt/window_events.h"
 #include "app/ui_loop.h"
@@ -20,6 +21,8 @@ class QProgressBar;
 class QPushButton;
 
 namespace corvane::app::qt {
+
+class DialogUnits;
 
 class UpdaterWindow final : public QDialog, public DialogView, public UiLoop {
 public:
@@ -57,7 +60,7 @@ public:
     void PostDelayed(std::chrono::milliseconds delay, Task task) override;
     bool IsUiThread() const override;
 
-    // Execute and Enter start an update and never end the dialog.
+    // Nothing the dialog accepts ends it; Execute starts an update.
     void accept() override;
     // Escape and Exit: end the dialog when the logic lets it close.
     void reject() override;
@@ -67,6 +70,8 @@ protected:
 
 private:
     void BuildControls();
+    QWidget* MakeControl(const TemplateControl& control, const DialogUnits& du);
+    QPushButton* Button(Control button) const;
     void Register(QWidget* widget, Control control);
     QComboBox* List(Control list) const;
     bool MayCancel() const;

@@ -2,8 +2,9 @@
 // project's own artwork and texts, for windres to compile into the updater:
 //   corvane-win-resources OUTPUT_FOLDER
 // restart.bmp (the restart picture, 24 bits), updater.ico (the application
-// icon: 48, 32 and 16 pixels at 4, 8 and 24 bits) and strings.rc (the string
-// table). Runs on the build machine.
+// icon: 48, 32 and 16 pixels at 4, 8 and 24 bits), strings.rc (the string
+// table) and dialog.rc (dialog template 103, from the table the Qt window is
+// laid out by). Runs on the build machine.
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_template.h"
 #include "app/qt/artwork.h"
 #include "update/strings.h"
 
@@ -228,6 +230,69 @@ std::string StringTable() {
     return out + "END\n";
 }
 
+std::string Quoted(const char* text) {
+    std::string out = "\"";
+    for (const char* c = text; *c != '\0'; ++c) {
+        out += *c == '"' ? std::string("\"\"") : std::string(1, *c);
+    }
+    return out + "\"";
+}
+
+// Dialog template 103 as a resource script's DIALOGEX, for a script that
+// includes windows.h and names the restart picture IDB_RESTART.
+std::string DialogTemplate() {
+    using corvane::app::ControlKind;
+    std::string out =
+        "// Written by corvane-win-resources from the window's template.\n"
+        "IDD_UPDATER_DIALOG DIALOGEX 0, 0, " +
+        std::to_string(corvane::app::kDialogWidth) + ", " +
+        std::to_string(corvane::app::kDialogHeight) +
+        "\n"
+        "STYLE DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU\n"
+        "EXSTYLE WS_EX_APPWINDOW\n"
+        "CAPTION \"\"\n"
+        "FONT 9, \"MS UI Gothic\", 0, 0, 0x80\n"
+        "BEGIN\n";
+    for (const corvane::app::TemplateControl& c : corvane::app::kDialogTemplate) {
+        const std::string id = std::to_string(c.id);
+        const std::string rect = std::to_string(c.x) + ", " + std::to_string(c.y) + ", " +
+                                 std::to_string(c.width) + ", " + std::to_string(c.height);
+        switch (c.kind) {
+            case ControlKind::kLabel:
+                out += "    LTEXT " + Quoted(c.text) + ", " + id + ", " + rect + ", WS_GROUP\n";
+                break;
+            case ControlKind::kList:
+                out += "    COMBOBOX " + id + ", " + rect +
+                       ", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP\n";
+                break;
+            case ControlKind::kDefaultButton:
+                out += "    DEFPUSHBUTTON " + Quoted(c.text) + ", " + id + ", " + rect +
+                       ", WS_TABSTOP\n";
+                break;
+            case ControlKind::kButton:
+                out +=
+                    "    PUSHBUTTON " + Quoted(c.text) + ", " + id + ", " + rect + ", WS_TABSTOP\n";
+                break;
+            case ControlKind::kLine:
+                out += "    EDITTEXT " + id + ", " + rect +
+                       ", ES_AUTOHSCROLL | ES_READONLY | NOT WS_BORDER | WS_TABSTOP\n";
+                break;
+            case ControlKind::kProgress:
+                out += "    CONTROL \"\", " + id + ", \"msctls_progress32\", WS_BORDER, " + rect +
+                       "\n";
+                break;
+            case ControlKind::kPicture:
+                out += "    CONTROL \"\", " + id + ", \"Static\", SS_BITMAP, " + rect + "\n";
+                break;
+            case ControlKind::kRestartPicture:
+                out += "    CONTROL IDB_RESTART, " + id +
+                       ", \"Static\", SS_BITMAP | SS_CENTERIMAGE | NOT WS_VISIBLE, " + rect + "\n";
+                break;
+        }
+    }
+    return out + "END\n";
+}
+
 bool Write(const std::string& path, const void* data, std::size_t size) {
     std::ofstream file(path, std::ios::binary);
     file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -255,8 +320,10 @@ int main(int argc, char** argv) {
     const Bytes bitmap = BitmapFile(corvane::app::qt::DrawRestartPicture());
     const Bytes icon = IconFile(corvane::app::qt::DrawApplicationIcon());
     const std::string strings = StringTable();
+    const std::string dialog = DialogTemplate();
     const bool written = Write(folder + "/restart.bmp", bitmap.data(), bitmap.size()) &&
                          Write(folder + "/updater.ico", icon.data(), icon.size()) &&
-                         Write(folder + "/strings.rc", strings.data(), strings.size());
+                         Write(folder + "/strings.rc", strings.data(), strings.size()) &&
+                         Write(folder + "/dialog.rc", dialog.data(), dialog.size());
     return written ? 0 : 1;
 }

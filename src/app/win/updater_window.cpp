@@ -52,7 +52,7 @@ INT_PTR CALLBACK UpdaterWindow::DialogProc(HWND hwnd, UINT message, WPARAM wPara
         auto* self = reinterpret_cast<UpdaterWindow*>(lParam);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, lParam);
         self->OnInitDialog(hwnd);
-        return TRUE;  // the first control of the tab order gets the focus
+        return TRUE;  // the first tab stop, the MIDI IN list, gets the focus
     }
     auto* self = reinterpret_cast<UpdaterWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     return self == nullptr ? FALSE : self->Handle(message, wParam, lParam);
@@ -129,7 +129,8 @@ void UpdaterWindow::OnCommand(int id) {
     }
     switch (id) {
         case IDOK:
-            // Execute and the Enter key start an update, never end the dialog.
+            // Execute, or Enter while it has the focus, starts an update and
+            // never ends the dialog.
             m_logic->OnExecute();
             break;
         case IDCANCEL:
