@@ -2,25 +2,35 @@
 # Boots a Linux kernel in a VM (QEMU, software emulation: KVM does not run
 # nested here) whose userland is this machine's own root file system, shared
 # read-only over 9p, so the build under test runs inside unchanged. The guest
-# runs every USB scenario of usb_guest.sh in one boot and leaves a result file
-# per scenario in WORK_DIR/results, which usb_result.sh reads.
-#   usb_vm.sh BIN_DIR IMAGE_FILE WORK_DIR [SCENARIO...]
-# (every scenario unless some are named).
+# script (usb_guest.sh unless --guest names another) runs every scenario in
+# one boot and leaves a result file per scenario in WORK_DIR/results, which
+# usb_result.sh reads.
+#   usb_vm.sh [--guest SCRIPT] [--timeout SECONDS] BIN_DIR IMAGE_FILE WORK_DIR [ARGUMENT...]
+# The arguments after WORK_DIR go to the guest (for usb_guest.sh: the
+# scenarios to run, every one unless some are named).
 # Exit status: 0 the guest ran the scenarios, 1 it did not finish, 77 skipped
 # (no QEMU, kernel or busybox, or the VM did not boot).
 set -uo pipefail
 
-bin=$(realpath "$1")
-image=$(realpath "$2")
-work=$(realpath -m "$3")
-shift 3
-scenarios=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
-skip=77
+guest=$here/usb_guest.sh
 # Boot, four updates over USB, one over the loopback, on two emulated cores:
 # a minute to a minute and a half here, depending on the other builds; the
 # limit only catches a guest that hangs.
 guest_timeout=420
+while [ $# -gt 0 ]; do
+    case $1 in
+    --guest) guest=$(realpath "$2"); shift 2 ;;
+    --timeout) guest_timeout=$2; shift 2 ;;
+    *) break ;;
+    esac
+done
+bin=$(realpath "$1")
+image=$(realpath "$2")
+work=$(realpath -m "$3")
+shift 3
+guest_args=("$@")
+skip=77
 
 results=$work/results
 rm -rf "$work"
@@ -73,15 +83,16 @@ cp /bin/busybox "$root/bin/busybox"
     done
     echo '/bin/busybox mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=524288,cache=loose root /newroot'
     echo '/bin/busybox umount /dev /proc'
-    echo "exec /bin/busybox switch_root /newroot /bin/bash $here/usb_guest.sh $bin $image ${scenarios[*]}"
+    echo "exec /bin/busybox switch_root /newroot /bin/bash $guest $bin $image ${guest_args[*]@Q}"
 } >"$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio" ||
     skip_all "cannot pack the initramfs"
 
 start=$(date +%s)
+# Not "-cpu max": under it Wine's user-mode iretq faults in the emulation.
 timeout $((guest_timeout + 30)) qemu-system-x86_64 \
-    -machine pc,accel=tcg -cpu max -smp 2 -m 1536 \
+    -machine pc,accel=tcg -cpu Haswell-v4 -smp 2 -m 2048 \
     -kernel "$kernel" -initrd "$work/initramfs.cpio" \
     -append "console=ttyS0 panic=-1 quiet loglevel=4" \
     -fsdev local,id=rootfs,path=/,security_model=none,readonly=on,multidevs=remap \
