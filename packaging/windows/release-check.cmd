@@ -5,12 +5,16 @@ rem and midi_link_check.exe (all from build-windows\bin), with the device and,
 rem for the message checks, a MIDI loopback cable (one interface's OUT joined
 rem to its IN). Each step says what to do and asks what happened; the answers
 rem and every program's output go to release-check.log beside the programs.
-rem   release-check.cmd "CABLE IN NAME" "CABLE OUT NAME"
+rem   release-check.cmd ["CABLE IN NAME" "CABLE OUT NAME" [COUNT]]
+rem COUNT messages go over the cable (default 5000); a cable between DIN
+rem sockets carries only about two block-sized messages a second.
 setlocal EnableExtensions EnableDelayedExpansion
 cd /d "%~dp0"
 set LOG=%~dp0release-check.log
 set FAILED=0
 set DEVICE=BRAX Lumen Series
+set COUNT=5000
+if not "%~3"=="" set COUNT=%~3
 for %%P in (corvane-flash.exe corvane-updater.exe midi_link_check.exe) do (
   if not exist "%%P" (
     echo %%P is missing: copy it from build-windows\bin beside this script.
@@ -33,8 +37,8 @@ if "%~2"=="" (
   echo SKIP messages: no cable named >> "%LOG%"
   goto device
 )
-call :run "Five thousand block-sized messages out and back in, none lost or doubled" ^
-  midi_link_check.exe --in "%~1" --out "%~2" --count 5000 --size 4700
+call :run "%COUNT% block-sized messages out and back in, none lost or doubled" ^
+  midi_link_check.exe --in "%~1" --out "%~2" --count %COUNT% --size 4700
 call :prompt "Now pull the cable's USB plug while the next check runs (about 10 s in)"
 call :run_expect_failure "Unplug mid-send and mid-receive: the check ends by itself" ^
   midi_link_check.exe --in "%~1" --out "%~2" --count 100000 --size 4700
@@ -44,7 +48,7 @@ call :prompt "Plug the cable back in"
 :device
 rem ---- The device ------------------------------------------------------
 call :prompt "Connect the device (%DEVICE%) and switch it on"
-call :run "A full update on the device, replug flow included (unplug and replug when asked)" ^
+call :run "A full update on the device with its replug flow: unplug and replug when asked" ^
   corvane-flash.exe
 call :prompt "With no update running, pull the device's USB plug, wait 5 s, plug it back in"
 call :run "Unplug while idle: the device is listed again and updates" corvane-flash.exe
@@ -57,7 +61,7 @@ rem ---- Two identical devices -------------------------------------------
 call :prompt "Connect a second identical device as well (skip with Enter if you have one only)"
 corvane-flash.exe --instance 2 --list
 corvane-flash.exe --instance 2 --list >> "%LOG%" 2>&1
-call :ask "Does copy 2 mark the second device's ports (\"2- %DEVICE%\" or \"%DEVICE% (2)\")"
+call :ask "Does copy 2 mark the second device's ports: 2- %DEVICE% or %DEVICE% (2)"
 echo Start both updates now; in each window answer the replug request.
 start "copy 1" corvane-updater.exe
 start "copy 2" corvane-updater.exe
@@ -66,14 +70,14 @@ call :ask "Did both windows complete, each on its own device, after the replug"
 rem ---- The window --------------------------------------------------------
 echo.
 echo Check the window (corvane-updater.exe) by hand:
-echo  - at 100, 150 and 200 %% display scaling: nothing cut off or overlapping;
+echo  - at 100, 150 and 200 percent display scaling: nothing cut off or overlapping;
 echo  - with the keyboard alone: Tab order, mnemonics, Enter does not start
 echo    an update by itself, Escape closes;
 echo  - with Narrator: each list is read with its own label, the progress and
 echo    the status are read.
-call :ask "Scaling 100 %%"
-call :ask "Scaling 150 %%"
-call :ask "Scaling 200 %%"
+call :ask "Scaling 100 percent"
+call :ask "Scaling 150 percent"
+call :ask "Scaling 200 percent"
 call :ask "Keyboard"
 call :ask "Screen reader"
 
@@ -88,6 +92,8 @@ echo RESULT: FAIL ^(%FAILED%^) >> "%LOG%"
 exit /b 1
 
 rem ---- Helpers -----------------------------------------------------------
+rem Texts given to the helpers hold no quotes or percent signs, which cmd
+rem would read as its own syntax.
 rem :run TITLE COMMAND...  runs the command; passes when it exits with 0.
 :run
 set TITLE=%~1
@@ -100,9 +106,9 @@ set RC=!ERRORLEVEL!
 type "%TEMP%\corvane-check.out"
 type "%TEMP%\corvane-check.out" >> "%LOG%"
 if !RC!==0 (
-  echo PASS: %TITLE% >> "%LOG%"
+  echo PASS: !TITLE! >> "%LOG%"
 ) else (
-  echo FAIL ^(exit !RC!^): %TITLE% >> "%LOG%"
+  echo FAIL ^(exit !RC!^): !TITLE! >> "%LOG%"
   echo FAIL ^(exit !RC!^)
   set /a FAILED+=1
 )
@@ -121,9 +127,9 @@ set RC=!ERRORLEVEL!
 type "%TEMP%\corvane-check.out"
 type "%TEMP%\corvane-check.out" >> "%LOG%"
 if !RC!==1 (
-  echo PASS: %TITLE% >> "%LOG%"
+  echo PASS: !TITLE! >> "%LOG%"
 ) else (
-  echo FAIL ^(exit !RC!, expected 1^): %TITLE% >> "%LOG%"
+  echo FAIL ^(exit !RC!, expected 1^): !TITLE! >> "%LOG%"
   echo FAIL ^(exit !RC!, expected 1^)
   set /a FAILED+=1
 )
@@ -137,12 +143,13 @@ goto :eof
 
 rem :ask QUESTION  records the tester's yes or no.
 :ask
+set QUESTION=%~1
 set ANSWER=
-set /p ANSWER="?? %~1 [y/n]: "
+set /p ANSWER="?? !QUESTION! [y/n]: "
 if /i "!ANSWER!"=="y" (
-  echo PASS: %~1 >> "%LOG%"
+  echo PASS: !QUESTION! >> "%LOG%"
 ) else (
-  echo FAIL: %~1 >> "%LOG%"
+  echo FAIL: !QUESTION! >> "%LOG%"
   set /a FAILED+=1
 )
 goto :eof
