@@ -186,24 +186,43 @@ bool UpdateProcedure::Pause(Millis duration) {
     return m_replies.Ledger().Sleep(duration);
 }
 
-void UpdateProcedure::Fail(StringId text) {
-    m_host.EndWithError(text);
+UpdateProcedure::Stop UpdateProcedure::Box(StringId text) {
+    return Stop{Stop::kBox, text};
 }
 
-void UpdateProcedure::FailOn(Outcome outcome, StringId timeoutText) {
+UpdateProcedure::Stop UpdateProcedure::StopFor(Outcome outcome, StringId timeoutText) {
     switch (outcome) {
         case Outcome::kAbandoned:
-            return;
+            return Stop{Stop::kAbandoned};
         case Outcome::kUnmatched:
-            Fail(IDS_TRANSFER_ERROR);
-            return;
+            return Box(IDS_TRANSFER_ERROR);
         case Outcome::kTimedOut:
         case Outcome::kLost:
         case Outcome::kVanished:
         case Outcome::kNotSent:
         case Outcome::kReply:
-            Fail(timeoutText);
+            break;
+    }
+    return Box(timeoutText);
+}
+
+UpdateProcedure::StepResult UpdateProcedure::Paused(Millis duration) {
+    if (Pause(duration)) {
+        return std::nullopt;
+    }
+    return Stop{Stop::kAbandoned};
+}
+
+void UpdateProcedure::End(const Stop& stop) {
+    switch (stop.kind) {
+        case Stop::kBox:
+            m_host.EndWithError(stop.text);
             return;
+        case Stop::kWaitForDevice:
+            m_host.EndWaitingForDevice();
+            return;
+        case Stop::kAbandoned:
+            return;  // the one who abandoned the run has ended it
     }
 }
 
@@ -227,77 +246,91 @@ void UpdateProcedure::Run() {
     m_olderQueries = 0;
     m_fences = 0;
 
-    // 1-3: identify the device.
-    Outcome outcome = Request([this] { return m_messenger.SendIdentityRequest() == 0; },
-                              m_timing.identityWait, ReplyKind::kIdentity);
+    using Step = StepResult (UpdateProcedure::*)();
+    static constexpr std::array<Step, 7> kConversation{
+        &UpdateProcedure::Identify,   &UpdateProcedure::Open,    &UpdateProcedure::CheckImage,
+        &UpdateProcedure::AskConsent, &UpdateProcedure::Prepare, &UpdateProcedure::WriteFlash,
+        &UpdateProcedure::Close,
+    };
+    for (const Step step : kConversation) {
+        if (const StepResult stop = (this->*step)()) {
+            End(*stop);
+            return;
+        }
+    }
+    m_host.EndCompleted();
+}
+
+UpdateProcedure::StepResult UpdateProcedure::Identify() {
+    const Outcome outcome = Request([this] { return m_messenger.SendIdentityRequest() == 0; },
+                                    m_timing.identityWait, ReplyKind::kIdentity);
     if (outcome == Outcome::kNotSent) {
-        Fail(IDS_CANT_OPEN_MIDI_OUT);
-        return;
+        return Box(IDS_CANT_OPEN_MIDI_OUT);
     }
     if (outcome != Outcome::kReply) {
-        FailOn(outcome, IDS_TIMEOUT_1);
-        return;
+        return StopFor(outcome, IDS_TIMEOUT_1);
     }
     if (m_reply.kind != ReplyKind::kIdentity || m_reply.status != protocol::kStatusOk) {
-        Fail(IDS_ILLEGAL_DEVICE);
-        return;
+        return Box(IDS_ILLEGAL_DEVICE);
     }
     const protocol::Identity identity = m_replies.DeviceIdentity();
     m_messenger.SetDeviceIdentityCopy(identity);
-
-    // 4-5: only the known devices.
     if (std::find(kAcceptedIdentities.begin(), kAcceptedIdentities.end(), identity) ==
         kAcceptedIdentities.end()) {
-        Fail(IDS_ILLEGAL_DEVICE);
-        return;
+        return Box(IDS_ILLEGAL_DEVICE);
     }
     m_messenger.SetIdentityReplyIdentity(identity);
+    return std::nullopt;
+}
 
-    // 6: open the conversation.
-    outcome = Request([this] { return m_messenger.SendOpeningRequest() == 0; },
-                      m_timing.openingWait, ReplyKind::kResult);
+UpdateProcedure::StepResult UpdateProcedure::Open() {
+    const Outcome outcome = Request([this] { return m_messenger.SendOpeningRequest() == 0; },
+                                    m_timing.openingWait, ReplyKind::kResult);
     if (outcome != Outcome::kReply) {
-        FailOn(outcome, IDS_TIMEOUT_1);
-        return;
+        return StopFor(outcome, IDS_TIMEOUT_1);
     }
     if (m_reply.status != protocol::kStatusOk) {
-        Fail(IDS_TRANSFER_ERROR);
-        return;
+        return Box(IDS_TRANSFER_ERROR);
     }
+    return std::nullopt;
+}
 
-    // 7-9: load the image, learn the device's version, check the image.
+UpdateProcedure::StepResult UpdateProcedure::CheckImage() {
     std::size_t imageSize = 0;
     LoadImage(imageSize);
     // A version that did not arrive stays unknown and matches no BOOT trailer.
     std::optional<image::DeviceVersion> version;
-    outcome = AskVersion();
+    const Outcome outcome = AskVersion();
     if (outcome == Outcome::kUnmatched || outcome == Outcome::kAbandoned) {
-        FailOn(outcome, IDS_TRANSFER_ERROR);
-        return;
+        return StopFor(outcome, IDS_TRANSFER_ERROR);
     }
     if (outcome == Outcome::kReply && m_reply.kind == ReplyKind::kVersion) {
         version = m_replies.DeviceVersion();
     }
     image::CFirmwareImage firmware;
     if (firmware.Parse(m_imageBuffer.data(), imageSize, image::MakeImageCheck(version)) != 0) {
-        Fail(IDS_ILLEGAL_DEVICE);
-        return;
+        return Box(IDS_ILLEGAL_DEVICE);
     }
-
-    // 10-11: the steps, and the device's consent to this image's update type.
     BuildStepTable({firmware.GetSections(), image::kSlotCount});
-    outcome = AskPermission(static_cast<std::uint32_t>(firmware.GetUpdateType() & 0xFF));
+    m_updateType = static_cast<std::uint32_t>(firmware.GetUpdateType() & 0xFF);
+    return std::nullopt;
+}
+
+UpdateProcedure::StepResult UpdateProcedure::AskConsent() {
+    const Outcome outcome =
+        Request([this] { return m_messenger.SendUpdatePermission(m_updateType) == 0; },
+                m_timing.permissionWait, ReplyKind::kResult);
     if (outcome == Outcome::kUnmatched || outcome == Outcome::kAbandoned) {
-        FailOn(outcome, IDS_TRANSFER_ERROR);
-        return;
+        return StopFor(outcome, IDS_TRANSFER_ERROR);
     }
     if (outcome != Outcome::kReply || m_reply.status != protocol::kStatusOk) {
-        Fail(IDS_CANNOT_UPDATE_VERSION);
-        return;
+        return Box(IDS_CANNOT_UPDATE_VERSION);
     }
+    return std::nullopt;
+}
 
-    // 12-13: ask the device to prepare.
-    outcome = Request(
+UpdateProcedure::StepResult UpdateProcedure::Prepare() {
+    const Outcome outcome = Request(
         [this] {
             const int sent = m_messenger.SendPrepareRequest();
             m_host.SetStatusText("");
@@ -306,51 +339,45 @@ void UpdateProcedure::Run() {
         },
         m_timing.prepareWait, ReplyKind::kResult);
     if (outcome != Outcome::kReply) {
-        FailOn(outcome, IDS_TIMEOUT_1);
-        return;
+        return StopFor(outcome, IDS_TIMEOUT_1);
     }
     switch (m_reply.status) {
         case protocol::kStatusOk:
-            break;
+            return std::nullopt;
         case protocol::kStatusRestart:
-            m_host.EndWaitingForDevice();
-            return;
+            return Stop{Stop::kWaitForDevice};
         case protocol::kStatusLowBattery:
-            Fail(IDS_LOW_BATTERY);
-            return;
+            return Box(IDS_LOW_BATTERY);
         default:
-            Fail(IDS_TRANSFER_ERROR);
-            return;
+            return Box(IDS_TRANSFER_ERROR);
     }
+}
 
-    // 14-15: erase and write.
+UpdateProcedure::StepResult UpdateProcedure::WriteFlash() {
     m_host.ShowRestartPicture(false);
-    if (!Pause(m_timing.beforeSteps)) {
-        return;
+    if (const StepResult stop = Paused(m_timing.beforeSteps)) {
+        return stop;
     }
     m_host.SetStepText(FormatStepStart(m_stepCount));
-    if (RunSteps() != 0) {
-        return;
-    }
+    return RunSteps();
+}
 
-    // 16-17: close the conversation; any answer counts. The pause after it
-    // is also the last look for an answer no request was owed: one means an
-    // answer came twice, and every answer after it was taken for its
-    // successor's.
-    outcome = Request([this] { return m_messenger.SendClosingRequest() == 0; },
-                      m_timing.closingWait, ReplyKind::kResult);
+// Any answer to the closing request counts. The pause after it is also the
+// last look for an answer no request was owed: one means an answer came twice,
+// and every answer after it was taken for its successor's.
+UpdateProcedure::StepResult UpdateProcedure::Close() {
+    const Outcome outcome = Request([this] { return m_messenger.SendClosingRequest() == 0; },
+                                    m_timing.closingWait, ReplyKind::kResult);
     if (outcome != Outcome::kReply) {
-        FailOn(outcome, IDS_TRANSFER_ERROR);
-        return;
+        return StopFor(outcome, IDS_TRANSFER_ERROR);
     }
-    if (!Pause(m_timing.afterClosing)) {
-        return;
+    if (const StepResult stop = Paused(m_timing.afterClosing)) {
+        return stop;
     }
     if (const Outcome left = Quiet(); left != Outcome::kTimedOut) {
-        FailOn(left, IDS_TRANSFER_ERROR);
-        return;
+        return StopFor(left, IDS_TRANSFER_ERROR);
     }
-    m_host.EndCompleted();
+    return std::nullopt;
 }
 
 UpdateProcedure::Outcome UpdateProcedure::AskVersion() {
@@ -361,25 +388,6 @@ UpdateProcedure::Outcome UpdateProcedure::AskVersion() {
         ++m_olderQueries;
     }
     return outcome;
-}
-
-UpdateProcedure::Outcome UpdateProcedure::AskPermission(std::uint32_t updateType) {
-    return Request([&] { return m_messenger.SendUpdatePermission(updateType) == 0; },
-                   m_timing.permissionWait, ReplyKind::kResult);
-}
-
-int UpdateProcedure::QueryDeviceVersion(protocol::Identity& version) {
-    if (AskVersion() != Outcome::kReply || m_reply.kind != ReplyKind::kVersion) {
-        return -1;
-    }
-    version = m_replies.DeviceVersion();
-    return 0;
-}
-
-int UpdateProcedure::RequestUpdatePermission(std::uint32_t updateType) {
-    return AskPermission(updateType) == Outcome::kReply && m_reply.status == protocol::kStatusOk
-               ? 0
-               : -1;
 }
 
 void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> sections) {
@@ -412,29 +420,31 @@ void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> secti
     }
 }
 
-int UpdateProcedure::RunSteps() {
+UpdateProcedure::StepResult UpdateProcedure::RunSteps() {
     int shown = 1;
     for (std::size_t k = 0; k < m_steps.size(); ++k) {
         const StepEntry& step = m_steps[k];
         shown = std::min(shown, m_stepCount);
         m_host.SetStepText(FormatStep(shown, m_stepCount));
         if (step.kind == kStepErase) {
-            if (EraseRegion(step.flashAddress, step.flashSize) != 0) {
-                return -1;
+            if (const StepResult stop = EraseRegion(step.flashAddress, step.flashSize)) {
+                return stop;
             }
             ++shown;
         } else if (step.kind == kStepWrite) {
-            if (WriteRegion(step.flashAddress, static_cast<int>(step.flashSize),
-                            m_imageBuffer.data() + step.imageOffset) != 0) {
-                return -1;
+            if (const StepResult stop =
+                    WriteRegion(step.flashAddress, static_cast<int>(step.flashSize),
+                                m_imageBuffer.data() + step.imageOffset)) {
+                return stop;
             }
             ++shown;
         }
     }
-    return 0;
+    return std::nullopt;
 }
 
-int UpdateProcedure::EraseRegion(std::uint32_t address, std::uint32_t size) {
+UpdateProcedure::StepResult UpdateProcedure::EraseRegion(std::uint32_t address,
+                                                         std::uint32_t size) {
     int retries = 0;
     m_host.SetProgressRange(0, kEraseProgressRange);
     for (;;) {
@@ -448,24 +458,23 @@ int UpdateProcedure::EraseRegion(std::uint32_t address, std::uint32_t size) {
             },
             m_timing.eraseWait, ReplyKind::kResult);
         if (outcome != Outcome::kReply) {
-            FailOn(outcome, IDS_TIMEOUT_3);
-            return -1;
+            return StopFor(outcome, IDS_TIMEOUT_3);
         }
         if (m_reply.status == protocol::kStatusOk) {
             m_host.SetProgressPos(kEraseProgressRange);
-            return 0;
+            return std::nullopt;
         }
         if (retries++ >= kEraseRetries) {
-            Fail(IDS_TRANSFER_ERROR);
-            return -1;
+            return Box(IDS_TRANSFER_ERROR);
         }
-        if (!Pause(m_timing.retryPause)) {
-            return -1;
+        if (const StepResult stop = Paused(m_timing.retryPause)) {
+            return stop;
         }
     }
 }
 
-int UpdateProcedure::WriteRegion(std::uint32_t address, int length, const std::uint8_t* data) {
+UpdateProcedure::StepResult UpdateProcedure::WriteRegion(std::uint32_t address, int length,
+                                                         const std::uint8_t* data) {
     int done = 0;
     int retries = 0;
     int block = kBlockSize;
@@ -501,23 +510,21 @@ int UpdateProcedure::WriteRegion(std::uint32_t address, int length, const std::u
             case Outcome::kAbandoned:
             case Outcome::kUnmatched:
             case Outcome::kVanished:
-                FailOn(outcome, IDS_TIMEOUT_2);
-                return -1;
+                return StopFor(outcome, IDS_TIMEOUT_2);
             case Outcome::kLost:
                 continue;  // counted at its time-out; the pause is behind it too
             default:
                 break;
         }
         if (retries++ >= kBlockRetries) {
-            Fail(outcome == Outcome::kReply ? IDS_TRANSFER_ERROR : IDS_TIMEOUT_2);
-            return -1;
+            return Box(outcome == Outcome::kReply ? IDS_TRANSFER_ERROR : IDS_TIMEOUT_2);
         }
-        if (!Pause(m_timing.retryPause)) {
-            return -1;
+        if (const StepResult stop = Paused(m_timing.retryPause)) {
+            return stop;
         }
     }
     m_host.SetStatusText(FormatDataTransmit(done, length));
-    return 0;
+    return std::nullopt;
 }
 
 }  // namespace corvane::update

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -39,13 +40,8 @@ public:
     // another call to the host.
     void Run();
 
-    int QueryDeviceVersion(protocol::Identity& version);
-    int RequestUpdatePermission(std::uint32_t updateType);
+    // The erase and write steps of the image's selected sections, in order.
     void BuildStepTable(std::span<const image::SectionRecord> sections);
-    int RunSteps();
-    int EraseRegion(std::uint32_t address, std::uint32_t size);
-    int WriteRegion(std::uint32_t address, int length, const std::uint8_t* data);
-
     const StepTable& Steps() const { return m_steps; }
     int StepCount() const { return m_stepCount; }
     // Requests sent since construction, for reports.
@@ -77,20 +73,46 @@ private:
     // Whether the reply is taken for the answer to a version query sent
     // before the request waiting; counts it off if so.
     bool AnswersOlderQuery(const protocol::Reply& reply);
-    // The version query and the update-permission request, their reply in m_reply.
+    // The version query, its reply in m_reply.
     Outcome AskVersion();
-    Outcome AskPermission(std::uint32_t updateType);
     // Before a request, and at the end: no reply is owed, so one that waits
     // must answer a version query (kTimedOut) or is beyond the fault model.
     Outcome Quiet();
     // A pause; false when the run was abandoned meanwhile.
     bool Pause(Millis duration);
-    // Ends the run with an error box and gives the controls back.
-    void Fail(StringId text);
-    // The run's end for an outcome other than a reply: `timeoutText` for a
-    // time-out or a vanished device, "Transfer error occurred." for a reply
-    // out of place, nothing when abandoned.
-    void FailOn(Outcome outcome, StringId timeoutText);
+
+    // How a run ends short of completion.
+    struct Stop {
+        enum Kind {
+            kBox,            // an error box with `text`, the controls given back
+            kWaitForDevice,  // the device restarts into its update mode
+            kAbandoned,      // whoever abandoned the run has ended it
+        };
+        Kind kind;
+        StringId text = IDS_TRANSFER_ERROR;
+    };
+    // What a step of the conversation leaves: nothing to go on, or the run's end.
+    using StepResult = std::optional<Stop>;
+    static Stop Box(StringId text);
+    // The one place where an outcome other than a reply becomes the run's end:
+    // `timeoutText` for a time-out or a vanished device, "Transfer error
+    // occurred." for a reply out of place, nothing shown when abandoned.
+    static Stop StopFor(Outcome outcome, StringId timeoutText);
+    StepResult Paused(Millis duration);
+    void End(const Stop& stop);
+
+    // The conversation, step by step (docs/protocol.md).
+    StepResult Identify();
+    StepResult Open();
+    StepResult CheckImage();  // loads the image, asks the version, builds the steps
+    StepResult AskConsent();
+    StepResult Prepare();
+    StepResult WriteFlash();
+    StepResult Close();
+    StepResult RunSteps();
+    StepResult EraseRegion(std::uint32_t address, std::uint32_t size);
+    StepResult WriteRegion(std::uint32_t address, int length, const std::uint8_t* data);
+
     bool Abandoned() const { return m_replies.Ledger().Abandoned(); }
     bool LoadImage(std::size_t& size);
 
@@ -104,6 +126,7 @@ private:
     std::vector<std::uint8_t> m_imageBuffer;
     StepTable m_steps{};
     int m_stepCount = 0;
+    std::uint32_t m_updateType = 0;  // the image's, asked the device's consent for
     // Answers to version queries that may still come: from those sent before
     // the request waiting, and from the fences sent since it. Upper bounds:
     // a query lost for good stays counted, which only makes a later fence
