@@ -346,21 +346,6 @@ void CVekUpdatorDlg::EnableExecute(bool enable) {
     m_ui.Invoke([this, enable] { m_view.EnableControl(Control::kExecute, enable); });
 }
 
-void CVekUpdatorDlg::EnableExit(bool enable) {
-    m_ui.Invoke([this, enable] { m_view.EnableControl(Control::kExit, enable); });
-}
-
-void CVekUpdatorDlg::EnableRescan(bool enable) {
-    m_ui.Invoke([this, enable] { m_view.EnableControl(Control::kRescan, enable); });
-}
-
-void CVekUpdatorDlg::EnablePortLists(bool enable) {
-    m_ui.Invoke([this, enable] {
-        m_view.EnableControl(Control::kMidiIn, enable);
-        m_view.EnableControl(Control::kMidiOut, enable);
-    });
-}
-
 void CVekUpdatorDlg::ShowErrorBox(StringId text) {
     m_view.ShowErrorBox(LoadString(text), LoadString(update::IDS_ERROR_CAPTION));
 }

@@ -76,9 +76,6 @@ public:
     // Control operations; callable from any thread.
     void RestoreControls();
     void EnableExecute(bool enable);
-    void EnableExit(bool enable);
-    void EnableRescan(bool enable);
-    void EnablePortLists(bool enable);
 
     bool Running() const { return m_running; }
     bool RestartPending() const { return m_restartPending; }
@@ -88,8 +85,6 @@ public:
     int InstanceNumber() const { return m_options.instanceNumber; }
     protocol::ReplyHandler& Replies() { return m_replies; }
     protocol::Messenger& Messenger() { return m_messenger; }
-    midi::CDxMidiIn& MidiIn() { return m_midiIn; }
-    midi::CDxMidiOut& MidiOut() { return m_midiOut; }
     update::UpdateProcedure& Procedure() { return m_update; }
 
 private:
