@@ -2,7 +2,8 @@
 ; shortcuts to the updater and its demo, an entry in Add/Remove Programs and
 ; an uninstaller that takes all of it away again. packaging/windows/write-installer
 ; defines VERSION, STAGE (the folder with the programs and README.txt), ICON
-; and OUTFILE. /S installs or uninstalls silently.
+; and OUTFILE, and SIGN (packaging/windows/sign) when the uninstaller is to be
+; signed. /S installs or uninstalls silently.
 Unicode true
 ; A 64-bit installer: it sees the 64-bit Program Files and registry as they are.
 Target amd64-unicode
@@ -12,6 +13,11 @@ SetCompressor /SOLID lzma
 !define PUBLISHER "The Corvane Updater developers"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\CorvaneUpdater"
 !define MENU_FOLDER "$SMPROGRAMS\${NAME}"
+
+!ifdef SIGN
+  ; Run on the uninstaller before it is packed into the installer.
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+!endif
 
 Name "${NAME} ${VERSION}"
 OutFile "${OUTFILE}"

@@ -3,13 +3,15 @@
 # programs under Program Files, the shortcuts in the Start menu and the entry in
 # Add/Remove Programs; the installed corvane-flash.exe runs a whole update on
 # the simulated device, and the shortcuts start the windows (START_MENU_TEST,
-# on the display); a silent uninstall takes all of it away again.
+# on the display); a silent uninstall takes all of it away again. Written with
+# a signing certificate, the installer, the installed programs and the
+# uninstaller are signed.
 #   installer_test.sh WRITE_INSTALLER BUILD_DIR WINE_RUN OUTPUT_DIR START_MENU_TEST
 set -uo pipefail
 write_installer=$1 build=$2 wine_run=$3 out=$4 start_menu_test=$5
 source "$(dirname "$0")/package_checks.sh"
 
-for tool in makensis wine; do
+for tool in makensis wine osslsigncode openssl; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed"
     exit 77
@@ -21,9 +23,11 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 rm -rf "$out"
 mkdir -p "$out"
+use_test_signer "$out"
 installer=$("$write_installer" "$build" "$out" 2>"$out/makensis.log") ||
   { echo "the installer could not be written:"; cat "$out/makensis.log"; exit 1; }
 echo "installer: $(basename "$installer"), $(wc -c <"$installer") bytes"
+check_signed "$installer"
 
 prefix="$out/prefix"
 program_dir="$prefix/drive_c/Program Files/Corvane Updater"
@@ -51,6 +55,7 @@ wine reg query "$key" /v UninstallString >"$out/key.log" 2>&1 ||
   fail "no uninstall entry $key"
 grep -q 'uninstall.exe' "$out/key.log" || fail "the uninstall entry names no uninstaller"
 echo "installed: $(ls "$program_dir" | tr '\n' ' ')"
+check_signed "$program_dir"/*.exe
 
 check_simulated_update 'C:\Program Files\Corvane Updater\corvane-flash.exe' installed
 
