@@ -56,6 +56,10 @@ call :prompt "The next update starts; pull the device's plug once Data transmit 
 call :run_expect_failure "Unplug mid-update: a box, no hang" corvane-flash.exe
 call :ask "Did it stop within 5 s of the unplug with a time-out box"
 call :prompt "Plug the device back in"
+echo A second console starts an update; close that console window once Data transmit shows.
+start "update to close" /wait corvane-flash.exe
+call :run "After a console closed mid-update the ports are free and the update completes" ^
+  corvane-flash.exe
 
 rem ---- Two identical devices -------------------------------------------
 call :prompt "Connect a second identical device as well (skip with Enter if you have one only)"
