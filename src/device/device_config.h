@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "midi/midi_backend.h"
+#include "protocol/message_set.h"
 
 namespace corvane::device {
 
@@ -34,9 +35,9 @@ constexpr std::size_t IndexOf(RequestKind kind) {
 }
 
 // Status bytes of the answer to the prepare request.
-inline constexpr std::uint8_t kPrepareReady = 0x00;
-inline constexpr std::uint8_t kPrepareRestart = 0x0B;
-inline constexpr std::uint8_t kPrepareLowBattery = 0x65;
+inline constexpr std::uint8_t kPrepareReady = protocol::kStatusOk;
+inline constexpr std::uint8_t kPrepareRestart = protocol::kStatusRestart;
+inline constexpr std::uint8_t kPrepareLowBattery = protocol::kStatusLowBattery;
 
 // A vanish that lasts this long never ends: the ports stay away.
 inline constexpr Millis kForever = Millis::max();
@@ -65,11 +66,11 @@ struct Fault {
     // ...unless share is above 0: then each request of the kind is hit with
     // this probability, drawn from the device's seeded generator.
     double share = 0.0;
-    std::uint8_t status = 0x01;         // kRefuse, kCorrupt
-    Millis duration{0};                 // kDelay, kBusy, kVanish
-    std::vector<midi::Bytes> messages;  // kSendBefore, kSendAfter
+    std::uint8_t status = protocol::kStatusFailed;  // kRefuse, kCorrupt
+    Millis duration{0};                             // kDelay, kBusy, kVanish
+    std::vector<midi::Bytes> messages;              // kSendBefore, kSendAfter
 
-    static Fault Refuse(RequestKind kind, int nth, std::uint8_t status = 0x01);
+    static Fault Refuse(RequestKind kind, int nth, std::uint8_t status = protocol::kStatusFailed);
     static Fault Drop(RequestKind kind, int nth);
     static Fault Delay(RequestKind kind, int nth, Millis duration);
     static Fault Busy(RequestKind kind, int nth, Millis duration);
