@@ -87,8 +87,8 @@ struct Fault {
 struct DeviceConfig {
     // Name of both ports.
     std::string portName = "BRAX Lumen Series";
-    // Sent at offsets 6-9 of the identity reply; byte 0 is the model byte of
-    // every manufacturer message the device sends. Data bytes: bit 7 is dropped.
+    // Sent in the identity reply; its first byte is the model byte of every
+    // manufacturer message the device sends. Data bytes: bit 7 is dropped.
     std::array<std::uint8_t, 4> identity{0x6E, 0x00, 0x28, 0x00};
     std::array<std::uint8_t, 4> version{0x01, 0x00, 0x00, 0x00};
     // Update types the device lets be written; every type when unset.
@@ -104,6 +104,9 @@ struct DeviceConfig {
     std::vector<Fault> faults;
     // Off for long runs: a whole image makes megabytes of transcript.
     bool keepTranscript = true;
+
+    // The model byte of every manufacturer message the device sends.
+    std::uint8_t ModelByte() const { return identity[protocol::kIdentityModelByte] & 0x7F; }
 };
 
 inline constexpr std::uint32_t kMaxFlashSize = 64u << 20;
