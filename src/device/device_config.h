@@ -49,8 +49,8 @@ enum class FaultAction {
     kBusy,        // carry it out, answer after `duration`, and take the next message only then:
                   // late as a real device is late, its answers still in order
     kDuplicate,   // send the answer twice
-    kCorrupt,     // send the answer with its byte at offset 5 replaced by `status`, which
-                  // may be no data byte at all (0x80 or more)
+    kCorrupt,     // send the answer with the byte a result's status sits in replaced by
+                  // `status`, which may be no data byte at all (0x80 or more)
     kSendBefore,  // send `messages` right before the answer
     kSendAfter,   // send `messages` right after the answer
     kVanish,      // the request is lost, the ports vanish for `duration`

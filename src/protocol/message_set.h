@@ -5,7 +5,8 @@
 // declarations, the reply handler reads the device's through them, and the
 // simulated device reads the requests and answers through them; no offset into
 // a message is written anywhere else. The encodings themselves (groups of seven
-// bits, 7-bit packing, the CRC) are in sysex.h.
+// bits, 7-bit packing, the CRC) are in sysex.h; the conversation they make up
+// is described in docs/protocol.md.
 
 #include <algorithm>
 #include <array>
