@@ -12,8 +12,8 @@
 
 #include "midi/loopback_backend.h"
 #include "midi/midi_out.h"
+#include "protocol/message_set.h"
 #include "protocol/messenger.h"
-#include "protocol/sysex.h"
 
 namespace {
 
@@ -37,13 +37,13 @@ void BM_EncodeBlockWrite(benchmark::State& state) {
     std::vector<std::uint8_t> buffer(Messenger::kOutgoingBufferSize);
     for (auto _ : state) {
         std::uint8_t* buf = buffer.data();
-        std::copy(kBlockWriteHeader.begin(), kBlockWriteHeader.end(), buf);
-        buf[kModelByteOffset] = kModel;
-        EncodeFiveGroups(buf + kBlockAddressOffset, kAddress);
-        EncodeTwoGroups(buf + kBlockLengthOffset, kBlock);
-        const int packed = PackSevenBit(buf + kBlockDataOffset, data.data(), kBlock);
-        EncodeFiveGroups(buf + kBlockDataOffset + packed, Crc32(data.data(), kBlock));
-        buf[kBlockOverhead - 1 + packed] = kSysExEnd;
+        WriteHead<BlockWrite>(buf);
+        Write(buf, BlockWrite::kModel, kModel);
+        Write(buf, BlockWrite::kAddress, kAddress);
+        Write(buf, BlockWrite::kLength, kBlock);
+        const int packed = PackSevenBit(buf + BlockWrite::kDataOffset, data.data(), kBlock);
+        Write(buf, BlockWrite::Crc(packed), Crc32(data.data(), kBlock));
+        buf[BlockWrite::kOverhead - 1 + packed] = kSysExEnd;
         benchmark::DoNotOptimize(buf);
         benchmark::ClobberMemory();
     }
@@ -85,7 +85,7 @@ void BM_SendBlockWrite(benchmark::State& state) {
     // One recorded send proves the message is whole before recording stops.
     if (messenger.SendBlockWrite(kModel, data.data(), kAddress, kBlock) != 0 ||
         backend.Sent(port).at(0).size() != static_cast<std::size_t>(PackedLength(kBlock)) +
-                                               static_cast<std::size_t>(kBlockOverhead)) {
+                                               static_cast<std::size_t>(BlockWrite::kOverhead)) {
         state.SkipWithError("the block write did not go out whole");
         return;
     }

@@ -25,9 +25,9 @@
 #include "midi/midi_in.h"
 #include "midi/midi_out.h"
 #include "midi/midi_timer.h"
+#include "protocol/message_set.h"
 #include "protocol/messenger.h"
 #include "protocol/reply_handler.h"
-#include "protocol/sysex.h"
 
 namespace {
 
@@ -62,8 +62,8 @@ void ReplyLatency(benchmark::State& state, bool randomPhase) {
         return;
     }
 
-    const std::vector<std::uint8_t> reply(protocol::kResultTemplate.begin(),
-                                          protocol::kResultTemplate.end());
+    constexpr auto kResult = protocol::Template<protocol::Result>();
+    const std::vector<std::uint8_t> reply(kResult.begin(), kResult.end());
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> pauseUs(0, 999);
     std::vector<double> samplesMs;

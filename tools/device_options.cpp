@@ -337,7 +337,7 @@ OptionMatch DeviceOptionParser::Offer(std::span<const std::string> args, std::si
 
 DeviceOptions DeviceOptionParser::Finish() const {
     DeviceOptions options = m_options;
-    const std::uint8_t model = options.config.identity[0] & 0x7F;
+    const std::uint8_t model = options.config.ModelByte();
     std::string unused;
     for (const std::string& text : m_faults) {
         // Offer checked every fault; the model byte changes no verdict.

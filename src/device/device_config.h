@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "midi/midi_backend.h"
+#include "protocol/message_set.h"
 
 namespace corvane::device {
 
@@ -34,9 +35,9 @@ constexpr std::size_t IndexOf(RequestKind kind) {
 }
 
 // Status bytes of the answer to the prepare request.
-inline constexpr std::uint8_t kPrepareReady = 0x00;
-inline constexpr std::uint8_t kPrepareRestart = 0x0B;
-inline constexpr std::uint8_t kPrepareLowBattery = 0x65;
+inline constexpr std::uint8_t kPrepareReady = protocol::kStatusOk;
+inline constexpr std::uint8_t kPrepareRestart = protocol::kStatusRestart;
+inline constexpr std::uint8_t kPrepareLowBattery = protocol::kStatusLowBattery;
 
 // A vanish that lasts this long never ends: the ports stay away.
 inline constexpr Millis kForever = Millis::max();
@@ -48,8 +49,8 @@ enum class FaultAction {
     kBusy,        // carry it out, answer after `duration`, and take the next message only then:
                   // late as a real device is late, its answers still in order
     kDuplicate,   // send the answer twice
-    kCorrupt,     // send the answer with its byte at offset 5 replaced by `status`, which
-                  // may be no data byte at all (0x80 or more)
+    kCorrupt,     // send the answer with the byte a result's status sits in replaced by
+                  // `status`, which may be no data byte at all (0x80 or more)
     kSendBefore,  // send `messages` right before the answer
     kSendAfter,   // send `messages` right after the answer
     kVanish,      // the request is lost, the ports vanish for `duration`
@@ -65,11 +66,11 @@ struct Fault {
     // ...unless share is above 0: then each request of the kind is hit with
     // this probability, drawn from the device's seeded generator.
     double share = 0.0;
-    std::uint8_t status = 0x01;         // kRefuse, kCorrupt
-    Millis duration{0};                 // kDelay, kBusy, kVanish
-    std::vector<midi::Bytes> messages;  // kSendBefore, kSendAfter
+    std::uint8_t status = protocol::kStatusFailed;  // kRefuse, kCorrupt
+    Millis duration{0};                             // kDelay, kBusy, kVanish
+    std::vector<midi::Bytes> messages;              // kSendBefore, kSendAfter
 
-    static Fault Refuse(RequestKind kind, int nth, std::uint8_t status = 0x01);
+    static Fault Refuse(RequestKind kind, int nth, std::uint8_t status = protocol::kStatusFailed);
     static Fault Drop(RequestKind kind, int nth);
     static Fault Delay(RequestKind kind, int nth, Millis duration);
     static Fault Busy(RequestKind kind, int nth, Millis duration);
@@ -86,8 +87,8 @@ struct Fault {
 struct DeviceConfig {
     // Name of both ports.
     std::string portName = "BRAX Lumen Series";
-    // Sent at offsets 6-9 of the identity reply; byte 0 is the model byte of
-    // every manufacturer message the device sends. Data bytes: bit 7 is dropped.
+    // Sent in the identity reply; its first byte is the model byte of every
+    // manufacturer message the device sends. Data bytes: bit 7 is dropped.
     std::array<std::uint8_t, 4> identity{0x6E, 0x00, 0x28, 0x00};
     std::array<std::uint8_t, 4> version{0x01, 0x00, 0x00, 0x00};
     // Update types the device lets be written; every type when unset.
@@ -103,6 +104,9 @@ struct DeviceConfig {
     std::vector<Fault> faults;
     // Off for long runs: a whole image makes megabytes of transcript.
     bool keepTranscript = true;
+
+    // The model byte of every manufacturer message the device sends.
+    std::uint8_t ModelByte() const { return identity[protocol::kIdentityModelByte] & 0x7F; }
 };
 
 inline constexpr std::uint32_t kMaxFlashSize = 64u << 20;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "protocol/sysex.h"
+#include "protocol/message_set.h"
 
 namespace corvane::device {
 
@@ -12,72 +12,75 @@ std::uint8_t Data(std::uint8_t b) {
     return b & 0x7F;
 }
 
+template <typename M>
+midi::Bytes Message() {
+    static constexpr auto kTemplate = protocol::Template<M>();
+    return {kTemplate.begin(), kTemplate.end()};
+}
+
+// The model byte set in a manufacturer message of kind M.
+template <typename M>
+midi::Bytes Message(std::uint8_t model) {
+    midi::Bytes m = Message<M>();
+    protocol::Write(m.data(), M::kModel, Data(model));
+    return m;
+}
+
+protocol::Identity DataBytes(const std::array<std::uint8_t, 4>& bytes) {
+    return {Data(bytes[0]), Data(bytes[1]), Data(bytes[2]), Data(bytes[3])};
+}
+
 }  // namespace
 
 midi::Bytes IdentityReply(const std::array<std::uint8_t, 4>& identity,
                           const std::array<std::uint8_t, 4>& version) {
-    midi::Bytes m{0xF0, 0x7E, 0x00, 0x06, 0x02, protocol::kManufacturerId};
-    for (std::uint8_t b : identity) {
-        m.push_back(Data(b));
-    }
-    for (std::uint8_t b : version) {
-        m.push_back(Data(b));
-    }
-    m.push_back(protocol::kSysExEnd);
+    using protocol::IdentityReply;
+    midi::Bytes m = Message<IdentityReply>();
+    protocol::Write(m.data(), IdentityReply::kIdentity, DataBytes(identity));
+    protocol::Write(m.data(), IdentityReply::kRevision, DataBytes(version));
     return m;
 }
 
 midi::Bytes ResultMessage(std::uint8_t model, std::uint8_t status) {
-    return {0xF0, protocol::kManufacturerId, 0x00, Data(model), protocol::fn::kResult, Data(status),
-            0xF7};
+    midi::Bytes m = Message<protocol::Result>(model);
+    protocol::Write(m.data(), protocol::Result::kStatus, Data(status));
+    return m;
 }
 
 midi::Bytes VersionReply(std::uint8_t model, const std::array<std::uint8_t, 4>& version) {
-    return {0xF0,
-            protocol::kManufacturerId,
-            0x00,
-            Data(model),
-            protocol::fn::kVersion,
-            protocol::kVersionReplySubCode,
-            Data(version[0]),
-            Data(version[1]),
-            Data(version[2]),
-            Data(version[3]),
-            0x00,
-            0xF7};
+    midi::Bytes m = Message<protocol::VersionReply>(model);
+    protocol::Write(m.data(), protocol::VersionReply::kVersion, DataBytes(version));
+    return m;
 }
 
 midi::Bytes IdentityRequest() {
-    return {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+    using protocol::IdentityRequest;
+    midi::Bytes m = Message<IdentityRequest>();
+    protocol::Write(m.data(), IdentityRequest::kChannel, IdentityRequest::kEveryChannel);
+    return m;
 }
 
 midi::Bytes Notice(std::uint8_t model, std::uint8_t function) {
-    return {0xF0, protocol::kManufacturerId, 0x00, Data(model), Data(function), 0xF7};
+    midi::Bytes m = Message<protocol::Bare>(model);
+    protocol::Write(m.data(), protocol::kFunction, Data(function));
+    return m;
 }
 
 midi::Bytes ReadBackReply(std::uint8_t model, midi::ByteView data, bool spoilCrc) {
-    const int n = static_cast<int>(std::min<std::size_t>(data.size(), protocol::kMaxBlockData));
-    midi::Bytes m{0xF0,
-                  protocol::kManufacturerId,
-                  0x00,
-                  Data(model),
-                  protocol::fn::kReadBack,
-                  0x04,
-                  0x30,
-                  0x00,
-                  0x00};
-    m.resize(protocol::kReadBackDataOffset);
-    protocol::EncodeTwoGroups(m.data() + protocol::kReadBackLengthOffset,
-                              static_cast<std::uint32_t>(n));
-    m.resize(protocol::kReadBackDataOffset + static_cast<std::size_t>(protocol::PackedLength(n)));
-    const int packed =
-        protocol::PackSevenBit(m.data() + protocol::kReadBackDataOffset, data.data(), n);
+    using protocol::ReadBack;
+    const int n =
+        static_cast<int>(std::min<std::size_t>(data.size(), protocol::BlockWrite::kMaxData));
+    midi::Bytes m(static_cast<std::size_t>(ReadBack::kDataOffset + protocol::PackedLength(n)));
+    protocol::WriteHead<ReadBack>(m.data());
+    protocol::Write(m.data(), ReadBack::kModel, Data(model));
+    protocol::Write(m.data(), ReadBack::kLength, static_cast<std::uint32_t>(n));
+    const int packed = protocol::PackSevenBit(m.data() + ReadBack::kDataOffset, data.data(), n);
     std::uint32_t crc = protocol::Crc32(data.data(), static_cast<std::uint32_t>(n));
     if (spoilCrc) {
         crc ^= 1;
     }
-    m.resize(protocol::kReadBackDataOffset + static_cast<std::size_t>(packed) + 5);
-    protocol::EncodeFiveGroups(m.data() + protocol::kReadBackDataOffset + packed, crc);
+    m.resize(m.size() + protocol::FiveGroups::kWidth);
+    protocol::Write(m.data(), ReadBack::Crc(packed), crc);
     m.push_back(protocol::kSysExEnd);
     return m;
 }
@@ -87,7 +90,8 @@ midi::Bytes Garbage() {
 }
 
 midi::Bytes ShortMessage() {
-    return {0xF0, protocol::kManufacturerId, 0x00};
+    const auto& header = protocol::Manufacturer::kHeader;
+    return {header.begin(), header.begin() + protocol::Manufacturer::kModel.offset};
 }
 
 std::string ToHex(midi::ByteView bytes) {

@@ -3,22 +3,16 @@
 #include <algorithm>
 
 #include "device/device_messages.h"
-#include "protocol/sysex.h"
+#include "protocol/message_set.h"
 
 namespace corvane::device {
 
 namespace {
 
-constexpr std::size_t kShortestMessage = 6;  // F0 52 00 mm fn F7
-
-// F0, data bytes, F7: what a MIDI parser hands on as one System Exclusive
-// message. Anything else the device never sees as a request.
+// What a MIDI parser hands on as one System Exclusive message, long enough to
+// be one of the set. Anything else the device never sees as a request.
 bool WellFramed(midi::ByteView m) {
-    if (m.size() < kShortestMessage || m.front() != protocol::kSysExStart ||
-        m.back() != protocol::kSysExEnd) {
-        return false;
-    }
-    return std::all_of(m.begin() + 1, m.end() - 1, [](std::uint8_t b) { return b < 0x80; });
+    return m.size() >= protocol::kShortestMessage && protocol::Whole(m);
 }
 
 }  // namespace
@@ -41,7 +35,8 @@ Response DeviceModel::Handle(midi::ByteView m) {
     if (kind.unknown) {
         ++m_counters.unknown;
         Response refusal;
-        refusal.messages.push_back({ResultMessage(ModelByte(), protocol::kRefuse), Millis{0}});
+        refusal.messages.push_back(
+            {ResultMessage(ModelByte(), protocol::kStatusFailed), Millis{0}});
         Record("< ", refusal.messages.front().message);
         return refusal;
     }
@@ -65,8 +60,8 @@ Response DeviceModel::Handle(midi::ByteView m) {
     } else {
         answer = Answer(request, m, response);
     }
-    if (answer && faults.corrupt && answer->size() > 6) {
-        (*answer)[5] = *faults.corrupt;
+    if (answer && faults.corrupt && protocol::Carries(*answer, protocol::Result::kStatus)) {
+        protocol::Write(answer->data(), protocol::Result::kStatus, *faults.corrupt);
     }
     const Millis late = std::max(faults.delay, faults.busy);
     response.busyFor = faults.busy;
@@ -91,16 +86,18 @@ DeviceModel::Kind DeviceModel::Classify(midi::ByteView m) {
     if (!WellFramed(m)) {
         return {};
     }
-    if (m[1] == protocol::kUniversalNonRealTime) {
-        if (m[3] == protocol::kGeneralInformation && m[4] == 0x01) {
+    using protocol::Read;
+    if (Read(m, protocol::kSender) == protocol::kUniversalNonRealTime) {
+        if (Read(m, protocol::GeneralInformationMessage::kSubId) == protocol::kGeneralInformation &&
+            Read(m, protocol::kFunction) == protocol::IdentityRequest::kFunction) {
             return {RequestKind::kIdentity};
         }
         return {};
     }
-    if (m[1] != protocol::kManufacturerId) {
+    if (Read(m, protocol::kSender) != protocol::kManufacturerId) {
         return {};
     }
-    switch (m[protocol::kFunctionOffset]) {
+    switch (Read(m, protocol::kFunction)) {
         case protocol::fn::kResult:
             // The updater's acknowledgements of the device's own messages.
             return {};
@@ -117,7 +114,7 @@ DeviceModel::Kind DeviceModel::Classify(midi::ByteView m) {
         case protocol::fn::kClosing:
             return {RequestKind::kClosing};
         case protocol::fn::kVersion:
-            if (m[5] == protocol::kVersionQuerySubCode) {
+            if (protocol::HasFixed<protocol::VersionQuery>(m)) {
                 return {RequestKind::kVersion};
             }
             break;
@@ -184,8 +181,8 @@ midi::Bytes DeviceModel::Answer(RequestKind kind, midi::ByteView m, Response& re
         case RequestKind::kIdentity:
             return IdentityReply(m_config.identity, m_config.version);
         case RequestKind::kVersion:
-            if (m.size() != protocol::kVersionQueryTemplate.size()) {
-                return ResultMessage(model, protocol::kRefuse);
+            if (m.size() != protocol::VersionQuery::kSize) {
+                return ResultMessage(model, protocol::kStatusFailed);
             }
             return VersionReply(model, m_config.version);
         case RequestKind::kPermission:
@@ -195,8 +192,8 @@ midi::Bytes DeviceModel::Answer(RequestKind kind, midi::ByteView m, Response& re
         case RequestKind::kBlockWrite:
             return ResultMessage(model, Write(m));
         case RequestKind::kPrepare: {
-            if (m.size() != protocol::kPrepareTemplate.size()) {
-                return ResultMessage(model, protocol::kRefuse);
+            if (m.size() != protocol::Prepare::kSize) {
+                return ResultMessage(model, protocol::kStatusFailed);
             }
             if (m_inUpdateMode) {
                 return ResultMessage(model, kPrepareReady);
@@ -212,57 +209,56 @@ midi::Bytes DeviceModel::Answer(RequestKind kind, midi::ByteView m, Response& re
             break;
     }
     // Opening and closing requests carry nothing but their function byte.
-    return ResultMessage(model, m.size() == kShortestMessage ? protocol::kAck : protocol::kRefuse);
+    return ResultMessage(
+        model, m.size() == protocol::Bare::kSize ? protocol::kStatusOk : protocol::kStatusFailed);
 }
 
 std::uint8_t DeviceModel::Permission(midi::ByteView m) const {
-    if (m.size() != protocol::kUpdatePermissionTemplate.size()) {
-        return protocol::kRefuse;
+    if (m.size() != protocol::UpdatePermission::kSize) {
+        return protocol::kStatusFailed;
     }
     if (!m_config.permittedTypes) {
-        return protocol::kAck;
+        return protocol::kStatusOk;
     }
-    const std::uint32_t type = protocol::DecodeTwoGroups(m.data() + 5);
+    const std::uint32_t type = protocol::Read(m, protocol::UpdatePermission::kUpdateType);
     const auto& types = *m_config.permittedTypes;
-    return std::find(types.begin(), types.end(), type) != types.end() ? protocol::kAck
-                                                                      : protocol::kRefuse;
+    return std::find(types.begin(), types.end(), type) != types.end() ? protocol::kStatusOk
+                                                                      : protocol::kStatusFailed;
 }
 
 std::uint8_t DeviceModel::Erase(midi::ByteView m) {
-    if (m.size() != protocol::kEraseTemplate.size()) {
-        return protocol::kRefuse;
+    if (m.size() != protocol::Erase::kSize) {
+        return protocol::kStatusFailed;
     }
-    const std::uint64_t address = protocol::DecodeFiveGroups(m.data() + 5);
-    const std::uint64_t length = protocol::DecodeFiveGroups(m.data() + 10);
+    const std::uint64_t address = protocol::Read(m, protocol::Erase::kAddress);
+    const std::uint64_t length = protocol::Read(m, protocol::Erase::kLength);
     if (address + length > m_flash.size()) {
-        return protocol::kRefuse;
+        return protocol::kStatusFailed;
     }
     const auto first = m_flash.begin() + static_cast<std::ptrdiff_t>(address);
     std::fill(first, first + static_cast<std::ptrdiff_t>(length), std::uint8_t{0xFF});
-    return protocol::kAck;
+    return protocol::kStatusOk;
 }
 
 std::uint8_t DeviceModel::Write(midi::ByteView m) {
-    if (m.size() < static_cast<std::size_t>(protocol::kBlockOverhead)) {
-        return protocol::kRefuse;
+    using protocol::BlockWrite;
+    if (m.size() < static_cast<std::size_t>(BlockWrite::kOverhead)) {
+        return protocol::kStatusFailed;
     }
-    const int n =
-        static_cast<int>(protocol::DecodeTwoGroups(m.data() + protocol::kBlockLengthOffset));
+    const int n = static_cast<int>(protocol::Read(m, BlockWrite::kLength));
     const int packed = protocol::PackedLength(n);
-    if (m.size() != static_cast<std::size_t>(protocol::kBlockOverhead + packed)) {
-        return protocol::kRefuse;
+    if (m.size() != static_cast<std::size_t>(BlockWrite::kOverhead + packed)) {
+        return protocol::kStatusFailed;
     }
-    const std::uint64_t address =
-        protocol::DecodeFiveGroups(m.data() + protocol::kBlockAddressOffset);
+    const std::uint64_t address = protocol::Read(m, BlockWrite::kAddress);
     if (address + static_cast<std::uint64_t>(n) > m_flash.size()) {
-        return protocol::kRefuse;
+        return protocol::kStatusFailed;
     }
     midi::Bytes data(static_cast<std::size_t>(n));
-    protocol::UnpackSevenBit(data.data(), m.data() + protocol::kBlockDataOffset, packed);
-    const std::uint32_t crc =
-        protocol::DecodeFiveGroups(m.data() + protocol::kBlockDataOffset + packed);
+    protocol::UnpackSevenBit(data.data(), m.data() + BlockWrite::kDataOffset, packed);
+    const std::uint32_t crc = protocol::Read(m, BlockWrite::Crc(packed));
     if (protocol::Crc32(data.data(), static_cast<std::uint32_t>(n)) != crc) {
-        return protocol::kRefuse;
+        return protocol::kStatusFailed;
     }
     const auto region = m_flash.begin() + static_cast<std::ptrdiff_t>(address);
     const auto regionEnd = region + n;
@@ -271,10 +267,10 @@ std::uint8_t DeviceModel::Write(midi::ByteView m) {
     // taking it again is what lets the updater's retry succeed.
     const bool alreadyWritten = std::equal(data.begin(), data.end(), region);
     if (!erased && !alreadyWritten) {
-        return protocol::kRefuse;
+        return protocol::kStatusFailed;
     }
     std::copy(data.begin(), data.end(), region);
-    return protocol::kAck;
+    return protocol::kStatusOk;
 }
 
 void DeviceModel::Record(const char* direction, midi::ByteView m) {

@@ -51,7 +51,7 @@ public:
     // answer stands right after its request.
     const std::vector<std::string>& Transcript() const { return m_transcript; }
     const DeviceConfig& Config() const { return m_config; }
-    std::uint8_t ModelByte() const { return m_config.identity[0] & 0x7F; }
+    std::uint8_t ModelByte() const { return m_config.ModelByte(); }
     // True once the device has restarted into its update mode.
     bool InUpdateMode() const { return m_inUpdateMode; }
 

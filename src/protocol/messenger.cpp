@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "protocol/sysex.h"
-
 namespace corvane::protocol {
 
 Messenger::Messenger(midi::CDxMidiOut& midiOut)
@@ -20,89 +18,81 @@ int Messenger::SendSysEx(const std::uint8_t* message, int length) {
     return m_midiOut.SendLongMessage(header) == 1 ? 0 : -1;
 }
 
-template <std::size_t N, typename Fill>
-int Messenger::SendTemplate(const std::array<std::uint8_t, N>& tmpl, Fill fill) {
+template <typename M, typename Fill>
+int Messenger::SendTemplate(Fill fill) {
+    static constexpr auto kTemplate = Template<M>();
     const std::uint8_t model = ModelByte();
     std::lock_guard lock(m_sendMutex);
-    std::copy(tmpl.begin(), tmpl.end(), m_outgoing.begin());
-    m_outgoing[kModelByteOffset] = model;
-    const int length = fill(m_outgoing.data());
-    return SendSysEx(m_outgoing.data(), length);
+    std::copy(kTemplate.begin(), kTemplate.end(), m_outgoing.begin());
+    Write(m_outgoing.data(), M::kModel, model);
+    fill(m_outgoing.data());
+    return SendSysEx(m_outgoing.data(), static_cast<int>(kTemplate.size()));
 }
 
 int Messenger::SendResult(std::uint8_t status) {
-    return SendTemplate(kResultTemplate, [&](std::uint8_t* buf) {
-        buf[5] = status;
-        return static_cast<int>(kResultTemplate.size());
-    });
+    return SendTemplate<Result>([&](std::uint8_t* buf) { Write(buf, Result::kStatus, status); });
 }
 
 int Messenger::SendBlockWrite(std::uint8_t modelByte, const std::uint8_t* data,
                               std::uint32_t address, int length) {
-    if (length < 0 || length > kMaxBlockData || (length > 0 && data == nullptr)) {
+    if (length < 0 || length > BlockWrite::kMaxData || (length > 0 && data == nullptr)) {
         return -1;
     }
     std::lock_guard lock(m_sendMutex);
     std::uint8_t* buf = m_outgoing.data();
-    std::copy(kBlockWriteHeader.begin(), kBlockWriteHeader.end(), buf);
-    buf[kModelByteOffset] = modelByte;
-    EncodeFiveGroups(buf + kBlockAddressOffset, address);
-    EncodeTwoGroups(buf + kBlockLengthOffset, static_cast<std::uint32_t>(length));
-    const int packed = PackSevenBit(buf + kBlockDataOffset, data, length);
-    EncodeFiveGroups(buf + kBlockDataOffset + packed,
-                     Crc32(data, static_cast<std::uint32_t>(length)));
-    buf[kBlockOverhead - 1 + packed] = kSysExEnd;
-    return SendSysEx(buf, kBlockOverhead + packed);
+    WriteHead<BlockWrite>(buf);
+    Write(buf, BlockWrite::kModel, modelByte);
+    Write(buf, BlockWrite::kAddress, address);
+    Write(buf, BlockWrite::kLength, static_cast<std::uint32_t>(length));
+    const int packed = PackSevenBit(buf + BlockWrite::kDataOffset, data, length);
+    Write(buf, BlockWrite::Crc(packed), Crc32(data, static_cast<std::uint32_t>(length)));
+    buf[BlockWrite::kOverhead - 1 + packed] = kSysExEnd;
+    return SendSysEx(buf, BlockWrite::kOverhead + packed);
 }
 
 int Messenger::SendEraseRequest(std::uint8_t modelByte, std::uint32_t address,
                                 std::uint32_t length) {
     std::lock_guard lock(m_sendMutex);
     std::uint8_t* buf = m_outgoing.data();
-    std::copy(kEraseTemplate.begin(), kEraseTemplate.end(), buf);
-    buf[kModelByteOffset] = modelByte;
-    EncodeFiveGroups(buf + 5, address);
-    EncodeFiveGroups(buf + 10, length);
-    return SendSysEx(buf, static_cast<int>(kEraseTemplate.size()));
+    static constexpr auto kTemplate = Template<Erase>();
+    std::copy(kTemplate.begin(), kTemplate.end(), buf);
+    Write(buf, Erase::kModel, modelByte);
+    Write(buf, Erase::kAddress, address);
+    Write(buf, Erase::kLength, length);
+    return SendSysEx(buf, static_cast<int>(kTemplate.size()));
 }
 
 int Messenger::SendIdentityRequest() {
-    return SendSysEx(kIdentityRequest.data(), static_cast<int>(kIdentityRequest.size()));
+    static constexpr auto kRequest = Template<IdentityRequest>();
+    return SendSysEx(kRequest.data(), static_cast<int>(kRequest.size()));
 }
 
 int Messenger::SendIdentityReply() {
-    auto reply = kIdentityReplyTemplate;
-    const Identity identity = IdentityReplyIdentity();
-    std::copy(identity.begin(), identity.end(), reply.begin() + kIdentityOffset);
+    auto reply = Template<IdentityReply>();
+    Write(reply.data(), IdentityReply::kIdentity, IdentityReplyIdentity());
+    Write(reply.data(), IdentityReply::kRevision, kUpdaterRevision);
     return SendSysEx(reply.data(), static_cast<int>(reply.size()));
 }
 
 int Messenger::SendOpeningRequest() {
-    return SendTemplate(kOpeningTemplate,
-                        [](std::uint8_t*) { return static_cast<int>(kOpeningTemplate.size()); });
+    return SendTemplate<Opening>();
 }
 
 int Messenger::SendVersionQuery() {
-    return SendTemplate(kVersionQueryTemplate, [](std::uint8_t*) {
-        return static_cast<int>(kVersionQueryTemplate.size());
-    });
+    return SendTemplate<VersionQuery>();
 }
 
 int Messenger::SendUpdatePermission(std::uint32_t updateType) {
-    return SendTemplate(kUpdatePermissionTemplate, [&](std::uint8_t* buf) {
-        EncodeTwoGroups(buf + 5, updateType);
-        return static_cast<int>(kUpdatePermissionTemplate.size());
-    });
+    return SendTemplate<UpdatePermission>(
+        [&](std::uint8_t* buf) { Write(buf, UpdatePermission::kUpdateType, updateType); });
 }
 
 int Messenger::SendPrepareRequest() {
-    return SendTemplate(kPrepareTemplate,
-                        [](std::uint8_t*) { return static_cast<int>(kPrepareTemplate.size()); });
+    return SendTemplate<Prepare>();
 }
 
 int Messenger::SendClosingRequest() {
-    return SendTemplate(kClosingTemplate,
-                        [](std::uint8_t*) { return static_cast<int>(kClosingTemplate.size()); });
+    return SendTemplate<Closing>();
 }
 
 Identity Messenger::DeviceIdentityCopy() const {
@@ -112,7 +102,7 @@ Identity Messenger::DeviceIdentityCopy() const {
 
 std::uint8_t Messenger::ModelByte() const {
     std::lock_guard lock(m_identityMutex);
-    return m_identityCopy[0];
+    return m_identityCopy[kIdentityModelByte];
 }
 
 void Messenger::SetDeviceIdentityCopy(const Identity& identity) {

@@ -3,8 +3,9 @@
 // Manufacturer messages are built in one outgoing buffer; the send lock is held
 // from the copy of the template until the port has taken the message, so the
 // update worker and the reply handler never interleave their messages.
-// The device identity copy (whose byte 0 is the model byte) and the identity
-// bytes of the updater's own identity reply live here too, under their own lock.
+// The device identity copy (whose first byte is the model byte) and the
+// identity bytes of the updater's own identity reply live here too, under
+// their own lock. What each message holds, and where, is in message_set.h.
 
 #include <array>
 #include <cstdint>
@@ -12,10 +13,9 @@
 #include <vector>
 
 #include "midi/midi_out.h"
+#include "protocol/message_set.h"
 
 namespace corvane::protocol {
-
-using Identity = std::array<std::uint8_t, 4>;
 
 class Messenger {
 public:
@@ -46,10 +46,14 @@ public:
     Identity IdentityReplyIdentity() const;
 
 private:
-    // Copies a manufacturer template into the buffer, sets the model byte and
-    // lets fill() write the payload; sends `length` bytes. Holds the send lock.
-    template <std::size_t N, typename Fill>
-    int SendTemplate(const std::array<std::uint8_t, N>& tmpl, Fill fill);
+    // Copies M's template into the buffer, sets the model byte and lets
+    // fill() write the fields; sends the whole template. Holds the send lock.
+    template <typename M, typename Fill>
+    int SendTemplate(Fill fill);
+    template <typename M>
+    int SendTemplate() {
+        return SendTemplate<M>([](std::uint8_t*) {});
+    }
 
     midi::CDxMidiOut& m_midiOut;
 

@@ -1,9 +1,5 @@
 #include "protocol/reply_handler.h"
 
-#include <algorithm>
-
-#include "protocol/sysex.h"
-
 namespace corvane::protocol {
 
 ReplyHandler::ReplyHandler(midi::CDxMidiIn& midiIn, Messenger& messenger)
@@ -25,48 +21,31 @@ void ReplyHandler::ProcessReplies() {
     }
 }
 
-namespace {
-
-// F0, data bytes, F7: what the device sends as one message. A byte of 0x80 or
-// more inside, or a missing F7 (a message cut short, or a piece of one longer
-// than a receive buffer), and nothing in it can be trusted.
-bool Whole(midi::ByteView m) {
-    return m.size() >= 2 && m.front() == kSysExStart && m.back() == kSysExEnd &&
-           std::all_of(m.begin() + 1, m.end() - 1, [](std::uint8_t b) { return b < 0x80; });
-}
-
-// Whether the message carries a byte at `offset` before its F7.
-bool Has(midi::ByteView m, std::size_t offset) {
-    return offset + 1 < m.size();
-}
-
-}  // namespace
-
 void ReplyHandler::Dispatch(midi::ByteView m) {
     if (!Whole(m)) {
         return;
     }
-    if (m[1] == kManufacturerId) {
+    if (Read(m, kSender) == kManufacturerId) {
         HandleManufacturer(m);
-    } else if (m[1] == kUniversalNonRealTime) {
+    } else if (Read(m, kSender) == kUniversalNonRealTime) {
         HandleGeneralInformation(m);
     }
 }
 
 void ReplyHandler::HandleManufacturer(midi::ByteView m) {
-    if (!Has(m, kFunctionOffset)) {
+    if (!Carries(m, kFunction)) {
         return;
     }
-    switch (m[kFunctionOffset]) {
+    switch (Read(m, kFunction)) {
         case fn::kResult:
-            if (Has(m, 5)) {
-                m_ledger.Record(m[5], ReplyKind::kResult);
+            if (Carries(m, Result::kStatus)) {
+                m_ledger.Record(Read(m, Result::kStatus), ReplyKind::kResult);
             }
             break;
         case fn::kPrepare:
         case fn::kClosing:
         case fn::kNotice05:
-            m_messenger.SendResult(kAck);
+            m_messenger.SendResult(kStatusOk);
             break;
         case fn::kBlockWrite:
             m_ledger.Record(kStatusOk, ReplyKind::kResult);
@@ -77,39 +56,40 @@ void ReplyHandler::HandleManufacturer(midi::ByteView m) {
             HandleReadBack(m);
             break;
         case fn::kVersion:
-            if (Has(m, 9) && m[5] == kVersionReplySubCode) {
+            if (Carries(m, VersionReply::kVersion) && HasFixed<VersionReply>(m)) {
                 {
                     std::lock_guard lock(m_dataMutex);
-                    std::copy_n(m.begin() + 6, 4, m_deviceVersion.begin());
+                    m_deviceVersion = Read(m, VersionReply::kVersion);
                 }
                 m_ledger.Record(kStatusOk, ReplyKind::kVersion);
             }
             break;
         default:
-            m_messenger.SendResult(kRefuse);
+            m_messenger.SendResult(kStatusFailed);
             break;
     }
 }
 
 void ReplyHandler::HandleGeneralInformation(midi::ByteView m) {
-    if (!Has(m, kFunctionOffset) || m[3] != kGeneralInformation) {
+    if (!Carries(m, kFunction) ||
+        Read(m, GeneralInformationMessage::kSubId) != kGeneralInformation) {
         return;
     }
-    switch (m[kFunctionOffset]) {
-        case 0x01:
+    switch (Read(m, kFunction)) {
+        case IdentityRequest::kFunction:
             m_messenger.SendIdentityReply();
             break;
-        case 0x02:
-            if (Has(m, kIdentityOffset + 3)) {
+        case IdentityReply::kFunction:
+            if (Carries(m, IdentityReply::kIdentity)) {
                 {
                     std::lock_guard lock(m_dataMutex);
-                    std::copy_n(m.begin() + kIdentityOffset, 4, m_deviceIdentity.begin());
+                    m_deviceIdentity = Read(m, IdentityReply::kIdentity);
                 }
                 m_ledger.Record(kStatusOk, ReplyKind::kIdentity);
             }
             break;
         default:
-            m_messenger.SendResult(kRefuse);
+            m_messenger.SendResult(kStatusFailed);
             break;
     }
 }
@@ -118,12 +98,12 @@ void ReplyHandler::HandleGeneralInformation(midi::ByteView m) {
 // never ends a wait: counted as a reply it would be taken for the answer to
 // whatever request is waiting. Its data are kept when their CRC holds.
 void ReplyHandler::HandleReadBack(midi::ByteView m) {
-    if (!Has(m, kReadBackLengthOffset + 1) || m[5] != 0x04 || m[6] != 0x30) {
+    if (!Carries(m, ReadBack::kLength) || !HasFixed<ReadBack>(m)) {
         return;
     }
-    const int n = m[kReadBackLengthOffset] + 128 * m[kReadBackLengthOffset + 1];
-    const int packed = ReadBackPackedLength(n);
-    if (!Has(m, kReadBackDataOffset + static_cast<std::size_t>(packed) + 4)) {
+    const int n = static_cast<int>(Read(m, ReadBack::kLength));
+    const int packed = PackedLength(n);
+    if (!Carries(m, ReadBack::Crc(packed))) {
         return;
     }
     std::lock_guard lock(m_dataMutex);
@@ -132,9 +112,9 @@ void ReplyHandler::HandleReadBack(midi::ByteView m) {
         return;
     }
     std::uint8_t* at = m_readBack.data() + m_readBackPosition;
-    UnpackSevenBit(at, m.data() + kReadBackDataOffset, packed);
+    UnpackSevenBit(at, m.data() + ReadBack::kDataOffset, packed);
     const std::uint32_t crc = Crc32(at, static_cast<std::uint32_t>(n));
-    if (crc == DecodeFiveGroups(m.data() + kReadBackDataOffset + packed)) {
+    if (crc == Read(m, ReadBack::Crc(packed))) {
         m_readBackPosition += static_cast<std::size_t>(n);
     }
 }

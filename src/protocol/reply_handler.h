@@ -3,7 +3,8 @@
 // every timer tick it drains the receive list, stores the device identity or
 // version a reply carries, and then records the reply in the ledger. It
 // answers the device's own requests and notices. A message is believed only
-// when it is whole: F0, data bytes below 0x80, F7.
+// when it is whole: F0, data bytes below 0x80, F7. It reads each message
+// through the declarations of message_set.h.
 
 #include <cstdint>
 #include <mutex>
@@ -15,12 +16,7 @@
 
 namespace corvane::protocol {
 
-// Reply status values with a meaning of their own; 2-127 are failures the
-// device reported. No device message can carry 255: it means abandoned.
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusFailed = 1;
-inline constexpr int kStatusRestart = 11;
-inline constexpr int kStatusLowBattery = 101;
+// The status once abandoned: no result message can carry it.
 inline constexpr int kStatusAbandon = 255;
 
 class ReplyHandler {

@@ -24,8 +24,7 @@ namespace corvane::update {
 using ImageSource = std::function<std::span<const std::uint8_t>()>;
 
 // The device identities an update accepts, in the order they are tried.
-inline constexpr std::array<protocol::Identity, 3> kAcceptedIdentities{{
-    {0x6E, 0x00, 0x28, 0x00},
+inline constexpr std::array<protocol::Identity, 2> kAcceptedIdentities{{
     {0x6E, 0x00, 0x28, 0x00},
     {0x6E, 0x00, 0x29, 0x00},
 }};

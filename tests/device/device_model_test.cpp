@@ -7,7 +7,7 @@
 
 #include "device/device_messages.h"
 #include "device/updater_requests.h"
-#include "protocol/sysex.h"
+#include "protocol/message_set.h"
 
 namespace corvane::device {
 namespace {
@@ -177,12 +177,12 @@ TEST_F(DeviceModelTest, DamagedBlockWritesAreRefused) {
     EXPECT_EQ(Only(device.Handle(badCrc)), Result(0x01));
 
     Bytes badData = good;
-    badData[protocol::kBlockDataOffset + 3] ^= 0x01;
+    badData[protocol::BlockWrite::kDataOffset + 3] ^= 0x01;
     EXPECT_EQ(Only(device.Handle(badData)), Result(0x01));
 
     // One packed byte missing: the length field no longer fits the message.
     Bytes cut = good;
-    cut.erase(cut.begin() + protocol::kBlockDataOffset);
+    cut.erase(cut.begin() + protocol::BlockWrite::kDataOffset);
     EXPECT_EQ(Only(device.Handle(cut)), Result(0x01));
 
     // Too short to hold even the header and the CRC.

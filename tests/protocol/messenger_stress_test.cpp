@@ -6,8 +6,8 @@
 
 #include "midi/loopback_backend.h"
 #include "midi/midi_out.h"
+#include "protocol/message_set.h"
 #include "protocol/messenger.h"
-#include "protocol/sysex.h"
 
 namespace corvane::protocol {
 namespace {
@@ -34,7 +34,7 @@ TEST(MessengerStress, ConcurrentBlockWritesAndResultsNeverTearOrInterleave) {
     ASSERT_EQ(messenger.SendBlockWrite(kModel, data.data(), 0, kBlockData), 0);
     const midi::Bytes blockAtZero = backend.Sent(port).at(0);
     ASSERT_EQ(blockAtZero.size(),
-              static_cast<std::size_t>(kBlockOverhead + PackedLength(kBlockData)));
+              static_cast<std::size_t>(BlockWrite::kOverhead + PackedLength(kBlockData)));
     backend.ClearSent(port);
     backend.SetRecording(port, false);
 
@@ -45,10 +45,10 @@ TEST(MessengerStress, ConcurrentBlockWritesAndResultsNeverTearOrInterleave) {
     std::set<std::uint32_t> addresses;
     std::uint8_t nextStatus = 0;
     backend.SetReceiver(port, [&](midi::ByteView m) {
-        if (m.size() == kResultTemplate.size()) {
-            auto expected = kResultTemplate;
-            expected[kModelByteOffset] = kModel;
-            expected[5] = nextStatus;
+        if (m.size() == Result::kSize) {
+            auto expected = Template<Result>();
+            Write(expected.data(), Result::kModel, kModel);
+            Write(expected.data(), Result::kStatus, nextStatus);
             nextStatus = static_cast<std::uint8_t>((nextStatus + 1) & 0x7F);
             torn += std::equal(m.begin(), m.end(), expected.begin()) ? 0 : 1;
             ++results;
@@ -59,9 +59,9 @@ TEST(MessengerStress, ConcurrentBlockWritesAndResultsNeverTearOrInterleave) {
             return;
         }
         // Decode the address, then compare with the message for that address.
-        const std::uint32_t address = DecodeFiveGroups(m.data() + kBlockAddressOffset);
+        const std::uint32_t address = Read(m, BlockWrite::kAddress);
         midi::Bytes expected = blockAtZero;
-        EncodeFiveGroups(expected.data() + kBlockAddressOffset, address);
+        Write(expected.data(), BlockWrite::kAddress, address);
         torn += std::equal(m.begin(), m.end(), expected.begin()) ? 0 : 1;
         addresses.insert(address);
         ++blocks;

@@ -48,8 +48,8 @@ TEST_F(MessengerTest, FullBlockIs4700Bytes) {
 }
 
 TEST_F(MessengerTest, BlockWriteBeyondTheLengthFieldIsRefused) {
-    const Bytes data(kMaxBlockData + 1, 0);
-    EXPECT_EQ(m_messenger.SendBlockWrite(0x6E, data.data(), 0, kMaxBlockData + 1), -1);
+    const Bytes data(BlockWrite::kMaxData + 1, 0);
+    EXPECT_EQ(m_messenger.SendBlockWrite(0x6E, data.data(), 0, BlockWrite::kMaxData + 1), -1);
     EXPECT_TRUE(m_backend.Sent(m_port).empty());
 }
 
@@ -73,7 +73,7 @@ TEST_F(MessengerTest, TemplateMessagesCarryTheModelByteOfTheIdentityCopy) {
     EXPECT_EQ(LastSent(), (Bytes{0xF0, 0x52, 0x00, 0x6E, 0x01, 0xF7}));
     m_messenger.SendClosingRequest();
     EXPECT_EQ(LastSent(), (Bytes{0xF0, 0x52, 0x00, 0x6E, 0x04, 0xF7}));
-    m_messenger.SendResult(kRefuse);
+    m_messenger.SendResult(kStatusFailed);
     EXPECT_EQ(LastSent(), (Bytes{0xF0, 0x52, 0x00, 0x6E, 0x00, 0x01, 0xF7}));
     m_messenger.SendUpdatePermission(1);
     EXPECT_EQ(LastSent(), (Bytes{0xF0, 0x52, 0x00, 0x6E, 0x12, 0x01, 0x00, 0xF7}));
@@ -95,9 +95,9 @@ TEST_F(MessengerTest, IdentityMessages) {
 
 TEST_F(MessengerTest, SendsFailOnAClosedOrFailingPort) {
     m_backend.FailSends(m_port, true);
-    EXPECT_EQ(m_messenger.SendResult(kAck), -1);
+    EXPECT_EQ(m_messenger.SendResult(kStatusOk), -1);
     m_backend.FailSends(m_port, false);
-    EXPECT_EQ(m_messenger.SendResult(kAck), 0);
+    EXPECT_EQ(m_messenger.SendResult(kStatusOk), 0);
     m_out.Close();
     EXPECT_EQ(m_messenger.SendIdentityRequest(), -1);
     EXPECT_EQ(m_messenger.SendBlockWrite(0x6E, nullptr, 0, 0), -1);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/sysex.h"
+#include "protocol/message_set.h"
 #include "version/program_version.h"
 
 namespace {
@@ -108,8 +108,8 @@ std::string Describe(const std::vector<std::uint8_t>& m) {
             return "erase " + std::to_string(DecodeFiveGroups(&m[5])) + " " +
                    std::to_string(DecodeFiveGroups(&m[10]));
         case fn::kBlockWrite:
-            return "block " + std::to_string(DecodeFiveGroups(&m[kBlockAddressOffset])) + " " +
-                   std::to_string(DecodeTwoGroups(&m[kBlockLengthOffset]));
+            return "block " + std::to_string(Read(m, BlockWrite::kAddress)) + " " +
+                   std::to_string(Read(m, BlockWrite::kLength));
         case fn::kClosing:
             return "closing";
         default:
