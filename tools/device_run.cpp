@@ -2,6 +2,17 @@
 
 namespace corvane::tools {
 
+namespace {
+
+// The dialog pre-selects the ports by the names they carry on the bound ports.
+app::CVekUpdatorDlg::Options LookingFor(app::CVekUpdatorDlg::Options options,
+                                        const std::vector<std::string>& bases) {
+    options.deviceNames = bases;
+    return options;
+}
+
+}  // namespace
+
 DeviceRun::DeviceRun(midi::MidiBackend& system, const midi::DeviceBinding& device,
                      const std::vector<std::string>& bases,
                      const app::CVekUpdatorDlg::Options& options, FleetReport& report)
@@ -10,7 +21,7 @@ DeviceRun::DeviceRun(midi::MidiBackend& system, const midi::DeviceBinding& devic
       m_number(report.Found(device.socket, device.base)),
       m_ports(system, device, bases),
       m_view(report, m_number),
-      m_session(m_ports, m_view, options),
+      m_session(m_ports, m_view, LookingFor(options, bases)),
       m_thread([this] { Run(); }) {}
 
 DeviceRun::~DeviceRun() {
