@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/loopback_ports.h"
@@ -167,6 +168,16 @@ DeviceConfig VanishingInData() {
     return config;
 }
 
+FleetOptions Options(std::vector<std::string> names, bool wait = false) {
+    FleetOptions options;
+    options.names = std::move(names);
+    options.wait = wait;
+    options.lookPeriod = std::chrono::milliseconds(10);
+    options.dialog.timing = testing::CleanRunTiming();
+    options.dialog.image = testing::ImageOf(testing::SmallImage());
+    return options;
+}
+
 struct FleetEnd {
     int started = 0;
     bool completed = false;
@@ -177,12 +188,7 @@ FleetEnd RunFleet(midi::MidiBackend& system, std::vector<std::string> names) {
     std::FILE* file = std::tmpfile();
     JsonEvents output(file);
     FleetReport report(output);
-    FleetOptions options;
-    options.names = std::move(names);
-    options.lookPeriod = std::chrono::milliseconds(10);
-    options.dialog.timing = testing::CleanRunTiming();
-    options.dialog.image = testing::ImageOf(testing::SmallImage());
-    FleetRun fleet(system, report, options);
+    FleetRun fleet(system, report, Options(std::move(names)));
     FleetEnd end;
     end.started = fleet.Run();
     end.completed = report.Finish();
@@ -301,6 +307,53 @@ TEST(FleetRunTest, WithoutSocketsDevicesAreBoundByName) {
     EXPECT_EQ(found, (std::vector<std::string>{name, name}));
     EXPECT_EQ(a->Counters().Requests(RequestKind::kClosing), 1);
     EXPECT_EQ(b->Counters().Requests(RequestKind::kErase), 0);
+}
+
+// A bench: each unit is updated as it is plugged in, once, until stopped.
+TEST(FleetRunTest, WaitingUpdatesEachDevicePluggedInOnce) {
+    midi::LoopbackBackend system;
+    std::FILE* file = std::tmpfile();
+    EventLines output(file);
+    FleetReport report(output);
+    FleetRun fleet(system, report, Options(app::DevicePortNames(), true));
+    int started = 0;
+    std::thread run([&] { started = fleet.Run(); });
+    const auto first = device::StartLoopbackDevice(system, Device(), "1-1");
+    EXPECT_TRUE(first->WaitForRequests(RequestKind::kClosing, 1, std::chrono::seconds(10)));
+    // Plugged in while the first stays: the first is not updated again.
+    const auto second = device::StartLoopbackDevice(system, Device(), "1-2");
+    EXPECT_TRUE(second->WaitForRequests(RequestKind::kClosing, 1, std::chrono::seconds(10)));
+    fleet.Stop(false);
+    run.join();
+    std::fclose(file);
+    EXPECT_EQ(started, 2);
+    EXPECT_TRUE(report.Finish());
+    EXPECT_EQ(first->Counters().Requests(RequestKind::kClosing), 1);
+    EXPECT_EQ(first->Counters().Requests(RequestKind::kIdentity), 1);
+}
+
+// A stop that abandons: a run waiting for a device that never comes back
+// ends as a closed window ends it.
+TEST(FleetRunTest, AnAbandonEndsEveryRun) {
+    DeviceConfig gone = Device(device::kPrepareRestart);
+    gone.restartDelay = device::kForever;
+    device::SimulatedBench bench({gone});
+    std::FILE* file = std::tmpfile();
+    JsonEvents output(file);
+    FleetReport report(output);
+    FleetRun fleet(bench, report, Options(app::DevicePortNames()));
+    std::thread run([&] { fleet.Run(); });
+    EXPECT_TRUE(bench.Device(0).WaitForPresence(false, std::chrono::seconds(10)));
+    fleet.Stop(true);
+    run.join();
+    EXPECT_FALSE(report.Finish());
+    std::istringstream lines(Contents(file));
+    std::fclose(file);
+    std::vector<Object> events;
+    for (std::string line; std::getline(lines, line);) {
+        events.push_back(ParseObject(line).value_or(Object{}));
+    }
+    EXPECT_EQ(Outcomes(events), (std::map<std::string, std::string>{{"sim-1", "interrupted"}}));
 }
 
 }  // namespace
