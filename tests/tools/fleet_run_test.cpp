@@ -325,9 +325,9 @@ TEST(FleetRunTest, WaitingUpdatesEachDevicePluggedInOnce) {
     EXPECT_TRUE(second->WaitForRequests(RequestKind::kClosing, 1, std::chrono::seconds(10)));
     fleet.Stop(false);
     run.join();
-    std::fclose(file);
     EXPECT_EQ(started, 2);
     EXPECT_TRUE(report.Finish());
+    std::fclose(file);
     EXPECT_EQ(first->Counters().Requests(RequestKind::kClosing), 1);
     EXPECT_EQ(first->Counters().Requests(RequestKind::kIdentity), 1);
 }
