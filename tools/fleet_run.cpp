@@ -1,7 +1,5 @@
 #include "tools/fleet_run.h"
 
-#include <algorithm>
-
 #include "midi/device_binding.h"
 
 namespace corvane::tools {

@@ -4,7 +4,6 @@
 // parallel, none disturbing another. With `wait` it goes on looking and
 // updates each device as it is plugged in, once per plug, until stopped.
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
