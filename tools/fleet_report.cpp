@@ -56,9 +56,7 @@ void FleetReport::Progress(int device, int percent) {
 
 void FleetReport::Restart(int device) {
     std::lock_guard lock(m_mutex);
-    DeviceState& state = At(device);
-    ++state.restarts;
-    m_output.Event(ReportEvent::kRestart, m_devices, state);
+    m_output.Event(ReportEvent::kRestart, m_devices, At(device));
 }
 
 void FleetReport::Ended(int device, bool completed, const std::string& box,

@@ -19,7 +19,6 @@ struct DeviceState {
     std::string step;
     std::string status;
     int percent = 0;
-    int restarts = 0;
     Outcome outcome = Outcome::kRunning;
     std::string box;  // a failed run's error box
     double seconds = 0;

@@ -77,9 +77,9 @@ TEST_F(ConsoleViewTest, ListsKeepDeviceOrderAndFindTheLastEntryOfAName) {
 // place; without one an event is one line, progress in tens of percent.
 TEST_F(ConsoleViewTest, DeviceReportsRedrawInPlaceOrGoLineByLine) {
     std::vector<DeviceState> devices(2);
-    devices[0] = {1,  "1-1.2", "BRAX Lumen Series", "3/4", "Data transmit",
-                  40, 0,       Outcome::kRunning,   "",    0};
-    devices[1] = {2, "", "USB Audio Device", "", "", 0, 0, Outcome::kRunning, "", 0};
+    devices[0] = {1,  "1-1.2", "BRAX Lumen Series", "3/4", "Data transmit", 40, Outcome::kRunning,
+                  "", 0};
+    devices[1] = {2, "", "USB Audio Device", "", "", 0, Outcome::kRunning, "", 0};
     LiveScreen live(m_out);
     EventLines lines(m_err);
     for (ReportOutput* output :
@@ -98,8 +98,8 @@ TEST_F(ConsoleViewTest, DeviceReportsRedrawInPlaceOrGoLineByLine) {
 
 TEST(EndTableTest, ColumnsLineUpWhateverTheNamesHold) {
     std::vector<DeviceState> devices(2);
-    devices[0] = {1, "1-1.2", "Lumière Sérié", "", "", 100, 1, Outcome::kCompleted, "", 12.3456};
-    devices[1] = {2, "", "BRAX Lumen Series", "", "", 0, 0, Outcome::kFailed, "Low Battery", 0.5};
+    devices[0] = {1, "1-1.2", "Lumière Sérié", "", "", 100, Outcome::kCompleted, "", 12.3456};
+    devices[1] = {2, "", "BRAX Lumen Series", "", "", 0, Outcome::kFailed, "Low Battery", 0.5};
     EXPECT_EQ(EndTable(devices),
               "#  SOCKET     NAME               OUTCOME      TIME\n"
               "1  1-1.2      Lumière Sérié      completed    12.346 s\n"
