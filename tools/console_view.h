@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_view.h"
+#include "tools/session_view.h"
 
 namespace corvane::tools {
 
-class ConsoleView final : public app::DialogView {
+class ConsoleView final : public SessionView {
 public:
     ConsoleView(std::FILE* out, std::FILE* err, bool terminal);
     ~ConsoleView() override;
@@ -32,14 +32,12 @@ public:
     int ListSelection(app::Control list) const override;
     void ShowErrorBox(const std::string& text, const std::string& caption) override;
 
-    const std::vector<std::string>& List(app::Control list) const;
-    // The entry named exactly `name`, the last one when several are; -1 when none.
-    int FindEntry(app::Control list, const std::string& name) const;
-    const std::string& Text(app::Control control) const;
-    int ErrorBoxes() const { return m_errorBoxes; }
-    // Puts a line of the front end's own between the view's output.
-    void Print(const std::string& line);
-    void PrintError(const std::string& line);
+    const std::vector<std::string>& List(app::Control list) const override;
+    int FindEntry(app::Control list, const std::string& name) const override;
+    const std::string& Text(app::Control control) const override;
+    int ErrorBoxes() const override { return m_errorBoxes; }
+    void Print(const std::string& line) override;
+    void PrintError(const std::string& line) override;
 
 private:
     // Percent of the progress range, 0 to 100.

@@ -4,13 +4,16 @@
 // inside the process.
 //   corvane-flash [--instance N | --in NAME --out NAME] [--image FILE]
 //                 [--simulate [device options]] [--list]
-// Exit status: 0 update completed, 1 update failed, 2 usage error.
+//   corvane-flash --all [--name NAME] [--wait] [--json] [--simulate N ...]
+// Exit status: 0 update completed (every device's), 1 update failed, 2 usage
+// error.
 
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "device/loopback_ports.h"
+#include "device/simulated_bench.h"
 #include "midi/device_access.h"
 #include "midi/loopback_backend.h"
 #include "midi/system_backend.h"
@@ -26,6 +30,7 @@
 #include "tools/device_files.h"
 #include "tools/flash_options.h"
 #include "tools/flash_session.h"
+#include "tools/fleet_run.h"
 #include "tools/stop_signals.h"
 #include "version/program_version.h"
 
@@ -46,18 +51,18 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     return !file.bad();
 }
 
-// Turns SIGINT and SIGTERM into an interrupt of the session while it lives.
-class InterruptOnSignal {
+// Calls `onSignal` for each SIGINT and SIGTERM while it lives.
+class OnStopSignal {
 public:
-    explicit InterruptOnSignal(tools::FlashSession& session)
-        : m_thread([this, &session] {
+    explicit OnStopSignal(std::function<void()> onSignal)
+        : m_thread([this, onSignal = std::move(onSignal)] {
               while (!m_stop) {
                   if (tools::WaitForStopSignal(std::chrono::milliseconds(100))) {
-                      session.Interrupt();
+                      onSignal();
                   }
               }
           }) {}
-    ~InterruptOnSignal() {
+    ~OnStopSignal() {
         m_stop = true;
         m_thread.join();
     }
@@ -72,6 +77,77 @@ private:
 struct StopDoneAtEnd {
     ~StopDoneAtEnd() { tools::StopDone(); }
 };
+
+void PrintBlockedDevices(midi::MidiBackend& backend) {
+    const midi::BlockedMidiDevices blocked = midi::FindBlockedMidiDevices();
+    if (blocked.Any() && backend.InputPortNames().empty() && backend.OutputPortNames().empty()) {
+        std::fprintf(stderr, "%s\n", midi::DeviceAccessExplanation(blocked).c_str());
+    }
+}
+
+// --all: every device at once, reported as a whole.
+int UpdateAll(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Options& dialog) {
+    std::unique_ptr<device::SimulatedBench> bench;
+    std::unique_ptr<midi::MidiBackend> system;
+    if (options.simulate) {
+        std::vector<device::DeviceConfig> configs;
+        for (int unit = 1; unit <= options.simulated; ++unit) {
+            const auto own = options.units.find(unit);
+            const tools::DeviceOptions& device =
+                own == options.units.end() ? options.device : own->second;
+            configs.push_back(device.config);
+            configs.back().keepTranscript = !device.transcriptPath.empty();
+        }
+        bench = std::make_unique<device::SimulatedBench>(std::move(configs));
+    } else {
+        system = midi::CreateSystemBackend();
+        PrintBlockedDevices(*system);
+    }
+    midi::MidiBackend& backend = bench ? *bench : *system;
+
+    std::unique_ptr<tools::ReportOutput> output;
+    if (options.json) {
+        output = std::make_unique<tools::JsonEvents>(stdout);
+    } else if (isatty(STDOUT_FILENO) == 1) {
+        output = std::make_unique<tools::LiveScreen>(stdout);
+    } else {
+        output = std::make_unique<tools::EventLines>(stdout);
+    }
+    tools::FleetReport report(*output);
+    tools::FleetOptions fleetOptions;
+    fleetOptions.names = options.names.empty() ? app::DevicePortNames() : options.names;
+    fleetOptions.wait = options.wait;
+    fleetOptions.dialog = dialog;
+    tools::FleetRun fleet(backend, report, fleetOptions);
+    int started = 0;
+    {
+        // While waiting, the first stop takes no new device and lets the
+        // running updates end; a second one, or the first without --wait,
+        // abandons them.
+        std::atomic<int> stops{0};
+        OnStopSignal stop([&] { fleet.Stop(!options.wait || ++stops > 1); });
+        started = fleet.Run();
+    }
+    bool completed = report.Finish();
+    if (started == 0 && !options.wait) {
+        std::fprintf(stderr, "Error: no device found\n");
+        completed = false;
+    }
+
+    if (bench) {
+        for (int unit = 1; unit <= options.simulated; ++unit) {
+            const auto own = options.units.find(unit);
+            if (own != options.units.end() &&
+                !tools::WriteDeviceFiles(own->second, bench->Device(unit - 1))) {
+                completed = false;
+            }
+        }
+        if (options.simulated == 1 && !tools::WriteDeviceFiles(options.device, bench->Device(0))) {
+            completed = false;
+        }
+    }
+    return completed ? kExitCompleted : kExitFailed;
+}
 
 }  // namespace
 
@@ -106,6 +182,9 @@ int main(int argc, char** argv) {
 
     tools::BlockStopSignals();
     const StopDoneAtEnd stopDone;
+    if (options.all) {
+        return UpdateAll(options, dialogOptions);
+    }
     std::unique_ptr<midi::MidiBackend> backend;
     std::unique_ptr<device::SimulatedDevice> device;
     tools::DeviceOptions deviceOptions = options.device;
@@ -116,11 +195,7 @@ int main(int argc, char** argv) {
         backend = std::move(loopback);
     } else {
         backend = midi::CreateSystemBackend();
-        const midi::BlockedMidiDevices blocked = midi::FindBlockedMidiDevices();
-        if (blocked.Any() && backend->InputPortNames().empty() &&
-            backend->OutputPortNames().empty()) {
-            std::fprintf(stderr, "%s\n", midi::DeviceAccessExplanation(blocked).c_str());
-        }
+        PrintBlockedDevices(*backend);
     }
 
     tools::ConsoleView view(stdout, stderr, isatty(STDOUT_FILENO) == 1);
@@ -131,7 +206,7 @@ int main(int argc, char** argv) {
     }
     tools::FlashOutcome outcome;
     {
-        InterruptOnSignal interrupts(session);
+        OnStopSignal interrupts([&session] { session.Interrupt(); });
         outcome = session.Update(options.inPort, options.outPort);
     }
     char summary[96];

@@ -1,13 +1,18 @@
 #pragma once
 // The command line of corvane-flash.
 
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "tools/device_options.h"
 
 namespace corvane::tools {
+
+// Simulated devices at most with --simulate N.
+inline constexpr int kMaxSimulated = 100;
 
 struct FlashOptions {
     int instance = 1;
@@ -18,7 +23,16 @@ struct FlashOptions {
     bool help = false;
     std::string imagePath;  // empty: the built-in image
     bool simulate = false;
+    int simulated = 1;     // --simulate N
     DeviceOptions device;  // with simulate only
+    // --unit K: simulated device K's own options (from 1), over the common ones.
+    std::map<int, DeviceOptions> units;
+    // Every device at once (--all), looking on for new ones (--wait).
+    bool all = false;
+    bool wait = false;
+    bool json = false;
+    // The device names --all looks for; empty: those the window looks for.
+    std::vector<std::string> names;
 };
 
 struct FlashCommandLine {

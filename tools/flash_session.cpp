@@ -16,7 +16,7 @@ constexpr std::chrono::milliseconds kWatchPeriod{250};
 
 }  // namespace
 
-FlashSession::FlashSession(midi::MidiBackend& backend, ConsoleView& view,
+FlashSession::FlashSession(midi::MidiBackend& backend, SessionView& view,
                            app::CVekUpdatorDlg::Options options)
     : m_backend(backend), m_view(view), m_options(std::move(options)) {}
 
@@ -64,6 +64,7 @@ FlashOutcome FlashSession::Update(const std::optional<std::string>& inPort,
 }
 
 void FlashSession::Interrupt() {
+    m_interrupted = true;
     m_loop.Post([this] {
         if (m_dialog) {
             m_view.PrintError("Error: interrupted");
@@ -89,6 +90,11 @@ void FlashSession::Begin(const std::optional<std::string>& inPort,
                          const std::optional<std::string>& outPort) {
     Open();
     m_start = std::chrono::steady_clock::now();
+    if (m_interrupted) {
+        m_view.PrintError("Error: interrupted");
+        Finish(false);
+        return;
+    }
     if (!Choose(Control::kMidiIn, "MIDI IN", inPort) ||
         !Choose(Control::kMidiOut, "MIDI OUT", outPort)) {
         Finish(false);

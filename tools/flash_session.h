@@ -4,6 +4,7 @@
 // lets it fill and pre-select the port lists, presses "Execute", and watches
 // the update to its end, across a restart of the device into its update mode.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -13,7 +14,7 @@
 #include "app/event_loop.h"
 #include "app/updater_dialog.h"
 #include "midi/port_watcher.h"
-#include "tools/console_view.h"
+#include "tools/session_view.h"
 
 namespace corvane::tools {
 
@@ -25,7 +26,7 @@ struct FlashOutcome {
 
 class FlashSession {
 public:
-    FlashSession(midi::MidiBackend& backend, ConsoleView& view,
+    FlashSession(midi::MidiBackend& backend, SessionView& view,
                  app::CVekUpdatorDlg::Options options);
     ~FlashSession();
     FlashSession(const FlashSession&) = delete;
@@ -38,7 +39,8 @@ public:
     // pre-selection), runs the update and returns once it has ended.
     FlashOutcome Update(const std::optional<std::string>& inPort,
                         const std::optional<std::string>& outPort);
-    // Ends a running Update as failed; callable from any thread.
+    // Ends a running Update as failed, also one that has not yet begun;
+    // callable from any thread.
     void Interrupt();
 
 private:
@@ -50,9 +52,10 @@ private:
     void Finish(bool completed);
 
     midi::MidiBackend& m_backend;
-    ConsoleView& m_view;
+    SessionView& m_view;
     const app::CVekUpdatorDlg::Options m_options;
     app::EventLoop m_loop;
+    std::atomic<bool> m_interrupted{false};
 
     // User-interface thread only.
     std::unique_ptr<app::CVekUpdatorDlg> m_dialog;

@@ -49,9 +49,14 @@ std::string WindowTitle(int instanceNumber) {
     return WithInstance(kTitle, instanceNumber);
 }
 
-std::vector<std::string> WantedPortNames(int instanceNumber) {
+std::vector<std::string> DevicePortNames() {
+    return {std::begin(kBasePortNames), std::end(kBasePortNames)};
+}
+
+std::vector<std::string> WantedPortNames(int instanceNumber,
+                                         const std::vector<std::string>& bases) {
     std::vector<std::string> names;
-    for (const char* base : kBasePortNames) {
+    for (const std::string& base : bases.empty() ? DevicePortNames() : bases) {
         for (std::string& name : midi::NthDeviceNames(base, instanceNumber)) {
             names.push_back(std::move(name));
         }
@@ -116,7 +121,8 @@ void CVekUpdatorDlg::FillList(Control list, const std::vector<std::string>& name
 }
 
 bool CVekUpdatorDlg::SelectWanted(Control list, const std::vector<std::string>& names) {
-    const std::vector<std::string> wanted = WantedPortNames(m_options.instanceNumber);
+    const std::vector<std::string> wanted =
+        WantedPortNames(m_options.instanceNumber, m_options.deviceNames);
     bool selected = false;
     // Every entry is looked at, so the last matching one stays selected.
     for (std::size_t e = 0; e < names.size(); ++e) {

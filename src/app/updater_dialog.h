@@ -32,15 +32,20 @@ inline constexpr int kMaxInstances = 20;
 
 // "BRAX Corvane System v1.10 Updater", with " (n)" for copies 2 to 20.
 std::string WindowTitle(int instanceNumber);
-// The port names copy `instanceNumber` looks for, in order of preference.
-std::vector<std::string> WantedPortNames(int instanceNumber);
+// The names of the devices the window looks for, in order of preference.
+std::vector<std::string> DevicePortNames();
+// The port names copy `instanceNumber` looks for, in order of preference:
+// those of the devices named `bases` (empty: DevicePortNames()).
+std::vector<std::string> WantedPortNames(int instanceNumber,
+                                         const std::vector<std::string>& bases = {});
 
 class CVekUpdatorDlg final : private update::UpdateHost {
 public:
     struct Options {
         int instanceNumber = 1;
         update::Timing timing{};
-        update::ImageSource image{};  // empty: the built-in image
+        update::ImageSource image{};             // empty: the built-in image
+        std::vector<std::string> deviceNames{};  // empty: DevicePortNames()
     };
     struct PortNames {
         std::string in;

@@ -2,7 +2,8 @@
 
 namespace corvane::device {
 
-LoopbackPorts::LoopbackPorts(midi::LoopbackBackend& backend) : m_backend(backend) {}
+LoopbackPorts::LoopbackPorts(midi::LoopbackBackend& backend, std::string socket)
+    : m_backend(backend), m_socket(std::move(socket)) {}
 
 LoopbackPorts::~LoopbackPorts() {
     Detach();
@@ -10,8 +11,8 @@ LoopbackPorts::~LoopbackPorts() {
 
 bool LoopbackPorts::Attach(const std::string& name, Receiver receiver) {
     Detach();
-    m_input = m_backend.AddInput(name);
-    m_output = m_backend.AddOutput(name, std::move(receiver));
+    m_input = m_backend.AddInput(name, m_socket);
+    m_output = m_backend.AddOutput(name, std::move(receiver), m_socket);
     m_attached = true;
     return true;
 }
@@ -33,9 +34,9 @@ bool LoopbackPorts::Send(midi::ByteView message) {
 }
 
 std::unique_ptr<SimulatedDevice> StartLoopbackDevice(midi::LoopbackBackend& backend,
-                                                     DeviceConfig config) {
-    return std::make_unique<SimulatedDevice>(std::move(config),
-                                             std::make_unique<LoopbackPorts>(backend));
+                                                     DeviceConfig config, std::string socket) {
+    return std::make_unique<SimulatedDevice>(
+        std::move(config), std::make_unique<LoopbackPorts>(backend, std::move(socket)));
 }
 
 }  // namespace corvane::device

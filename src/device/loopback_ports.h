@@ -12,7 +12,8 @@ namespace corvane::device {
 
 class LoopbackPorts final : public DevicePorts {
 public:
-    explicit LoopbackPorts(midi::LoopbackBackend& backend);
+    // `socket`: where the device is plugged in, the same whenever it appears.
+    explicit LoopbackPorts(midi::LoopbackBackend& backend, std::string socket = {});
     ~LoopbackPorts() override;
     LoopbackPorts(const LoopbackPorts&) = delete;
     LoopbackPorts& operator=(const LoopbackPorts&) = delete;
@@ -23,14 +24,16 @@ public:
 
 private:
     midi::LoopbackBackend& m_backend;
+    const std::string m_socket;
     // Touched only by the device's own thread (and its owner before and after it).
     bool m_attached = false;
     midi::LoopbackBackend::PortId m_input = 0;   // the updater reads from it
     midi::LoopbackBackend::PortId m_output = 0;  // the updater writes to it
 };
 
-// Starts a device with `config` whose ports appear on `backend` at once.
+// Starts a device with `config` whose ports appear on `backend` at once, in
+// `socket` where one is given.
 std::unique_ptr<SimulatedDevice> StartLoopbackDevice(midi::LoopbackBackend& backend,
-                                                     DeviceConfig config);
+                                                     DeviceConfig config, std::string socket = {});
 
 }  // namespace corvane::device

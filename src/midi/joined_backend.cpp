@@ -25,6 +25,14 @@ public:
     std::vector<std::string> OutputPortNames() override {
         return Joined([](PortSource& s) { return s.OutputNames(); });
     }
+    std::vector<std::string> InputPortSockets() override {
+        return Sockets([](PortSource& s) { return s.InputNames().size(); },
+                       [](PortSource& s) { return s.InputSockets(); });
+    }
+    std::vector<std::string> OutputPortSockets() override {
+        return Sockets([](PortSource& s) { return s.OutputNames().size(); },
+                       [](PortSource& s) { return s.OutputSockets(); });
+    }
     std::unique_ptr<OutputConnection> OpenOutput(int index) override {
         const auto place = Find(index, [](PortSource& s) { return s.OutputNames().size(); });
         return place ? place->source->OpenOutput(place->index) : nullptr;
@@ -44,6 +52,23 @@ private:
                          std::make_move_iterator(part.end()));
         }
         return NumberDuplicates(std::move(names));
+    }
+
+    // A source that tells no sockets, or not as many as it has ports, has an
+    // empty one for each port.
+    template <typename Count, typename List>
+    std::vector<std::string> Sockets(Count count, List list) {
+        std::vector<std::string> sockets;
+        for (const auto& source : m_sources) {
+            const std::size_t n = count(*source);
+            auto part = list(*source);
+            if (part.size() != n) {
+                part.assign(n, std::string());
+            }
+            sockets.insert(sockets.end(), std::make_move_iterator(part.begin()),
+                           std::make_move_iterator(part.end()));
+        }
+        return sockets;
     }
 
     // The source holding port `index` of the joined list, counted as it is now.

@@ -6,6 +6,7 @@ namespace corvane::midi {
 
 struct LoopbackBackend::Port {
     std::string name;
+    std::string socket;
     bool input = false;
     std::atomic<bool> present{true};
     std::atomic<bool> refuseOpen{false};
@@ -69,18 +70,21 @@ private:
 LoopbackBackend::LoopbackBackend() = default;
 LoopbackBackend::~LoopbackBackend() = default;
 
-LoopbackBackend::PortId LoopbackBackend::AddInput(std::string name) {
+LoopbackBackend::PortId LoopbackBackend::AddInput(std::string name, std::string socket) {
     auto port = std::make_shared<Port>();
     port->name = std::move(name);
+    port->socket = std::move(socket);
     port->input = true;
     std::lock_guard lock(m_mutex);
     m_ports.emplace(m_nextId, port);
     return m_nextId++;
 }
 
-LoopbackBackend::PortId LoopbackBackend::AddOutput(std::string name, Receiver receiver) {
+LoopbackBackend::PortId LoopbackBackend::AddOutput(std::string name, Receiver receiver,
+                                                   std::string socket) {
     auto port = std::make_shared<Port>();
     port->name = std::move(name);
+    port->socket = std::move(socket);
     port->receiver = std::move(receiver);
     std::lock_guard lock(m_mutex);
     m_ports.emplace(m_nextId, port);
@@ -169,10 +173,18 @@ bool LoopbackBackend::IsOpen(PortId id) const {
 }
 
 std::vector<std::string> LoopbackBackend::InputPortNames() {
-    return Names(true);
+    return Listed(true, &Port::name);
 }
 std::vector<std::string> LoopbackBackend::OutputPortNames() {
-    return Names(false);
+    return Listed(false, &Port::name);
+}
+
+std::vector<std::string> LoopbackBackend::InputPortSockets() {
+    return Listed(true, &Port::socket);
+}
+
+std::vector<std::string> LoopbackBackend::OutputPortSockets() {
+    return Listed(false, &Port::socket);
 }
 
 std::unique_ptr<OutputConnection> LoopbackBackend::OpenOutput(int index) {
@@ -237,15 +249,15 @@ std::shared_ptr<LoopbackBackend::Port> LoopbackBackend::ByIndex(bool input, int 
     return nullptr;
 }
 
-std::vector<std::string> LoopbackBackend::Names(bool input) const {
+std::vector<std::string> LoopbackBackend::Listed(bool input, std::string Port::*field) const {
     std::lock_guard lock(m_mutex);
-    std::vector<std::string> names;
+    std::vector<std::string> values;
     for (const auto& [id, port] : m_ports) {
         if (port->input == input) {
-            names.push_back(port->name);
+            values.push_back((*port).*field);
         }
     }
-    return names;
+    return values;
 }
 
 }  // namespace corvane::midi

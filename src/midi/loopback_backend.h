@@ -19,8 +19,9 @@ public:
     LoopbackBackend();
     ~LoopbackBackend() override;
 
-    PortId AddInput(std::string name);
-    PortId AddOutput(std::string name, Receiver receiver = {});
+    // `socket`: where the port's device is plugged in; empty for none.
+    PortId AddInput(std::string name, std::string socket = {});
+    PortId AddOutput(std::string name, Receiver receiver = {}, std::string socket = {});
     // The port vanishes from the lists; open connections to it fail from now on.
     void Remove(PortId port);
     void SetReceiver(PortId output, Receiver receiver);
@@ -45,6 +46,8 @@ public:
 
     std::vector<std::string> InputPortNames() override;
     std::vector<std::string> OutputPortNames() override;
+    std::vector<std::string> InputPortSockets() override;
+    std::vector<std::string> OutputPortSockets() override;
     std::unique_ptr<OutputConnection> OpenOutput(int index) override;
     std::unique_ptr<InputConnection> OpenInput(int index, InputHandler handler) override;
 
@@ -55,7 +58,7 @@ private:
 
     std::shared_ptr<Port> Find(PortId id) const;
     std::shared_ptr<Port> ByIndex(bool input, int index, PortId* id = nullptr) const;
-    std::vector<std::string> Names(bool input) const;
+    std::vector<std::string> Listed(bool input, std::string Port::*field) const;
 
     mutable std::mutex m_mutex;  // guards m_ports and m_nextId
     std::map<PortId, std::shared_ptr<Port>> m_ports;

@@ -47,6 +47,13 @@ public:
     // unreachable MIDI system lists no ports.
     virtual std::vector<std::string> InputPortNames() = 0;
     virtual std::vector<std::string> OutputPortNames() = 0;
+    // Where each port's device is plugged in, in the order of the names: on
+    // Linux the bus path of the USB device behind a sound card ("1-1.2"),
+    // which stays the same when the device re-enumerates; empty for a port
+    // whose socket the system cannot tell (software ports). Listed apart from
+    // the names: a list of another length than the names' is out of date.
+    virtual std::vector<std::string> InputPortSockets() { return {}; }
+    virtual std::vector<std::string> OutputPortSockets() { return {}; }
     // Null when the port does not exist or refuses to open.
     virtual std::unique_ptr<OutputConnection> OpenOutput(int index) = 0;
     virtual std::unique_ptr<InputConnection> OpenInput(int index, InputHandler handler) = 0;

@@ -88,6 +88,26 @@ std::vector<std::string> NthDeviceNames(const std::string& base, int n) {
     return {base + " (" + number + ")", number + "- " + base};
 }
 
+std::optional<std::string> BaseNameOf(std::string_view name,
+                                      const std::vector<std::string>& bases) {
+    for (const std::string& base : bases) {
+        if (name == base) {
+            return base;
+        }
+        // "base (n)" or "n- base", n from 2.
+        std::optional<int> n;
+        if (name.starts_with(base + " (") && name.ends_with(')')) {
+            n = ParseNumber(name.substr(base.size() + 2, name.size() - base.size() - 3));
+        } else if (name.ends_with("- " + base)) {
+            n = ParseNumber(name.substr(0, name.size() - base.size() - 2));
+        }
+        if (n && *n >= 2) {
+            return base;
+        }
+    }
+    return std::nullopt;
+}
+
 std::string PortNameAt(const std::vector<std::string>& names, int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= names.size()) {
         return {};

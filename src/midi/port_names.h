@@ -42,6 +42,10 @@ std::vector<std::string> NumberDuplicates(std::vector<std::string> names);
 // of two identical USB devices "2- base", the third "3- base" and so on.
 std::vector<std::string> NthDeviceNames(const std::string& base, int n);
 
+// The base among `bases` that `name` is, as it stands or numbered as
+// NthDeviceNames numbers identical devices; nullopt when it is none of them.
+std::optional<std::string> BaseNameOf(std::string_view name, const std::vector<std::string>& bases);
+
 // The name at `index` of a port list; empty when there is no such port (any
 // more: a device may go between counting the ports and naming them).
 std::string PortNameAt(const std::vector<std::string>& names, int index);

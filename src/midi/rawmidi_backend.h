@@ -19,6 +19,7 @@ namespace corvane::midi {
 struct RawMidiPort {
     std::string name;     // the card's name
     std::string address;  // "hw:CARD,DEVICE,SUBDEVICE"
+    int card = -1;
 };
 
 // The ports of every card in card and device order; empty without sound cards.

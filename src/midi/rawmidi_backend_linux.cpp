@@ -12,6 +12,7 @@
 
 #include "midi/rawmidi_backend.h"
 #include "midi/sysex_assembler.h"
+#include "midi/usb_socket.h"
 
 namespace corvane::midi {
 
@@ -87,8 +88,10 @@ void AddSubdevices(snd_ctl_t* ctl, int card, int device, snd_rawmidi_stream_t st
     }
     const unsigned count = snd_rawmidi_info_get_subdevices_count(info);
     for (unsigned sub = 0; sub < count; ++sub) {
-        ports.push_back({name, "hw:" + std::to_string(card) + "," + std::to_string(device) + "," +
-                                   std::to_string(sub)});
+        ports.push_back({name,
+                         "hw:" + std::to_string(card) + "," + std::to_string(device) + "," +
+                             std::to_string(sub),
+                         card});
     }
 }
 
@@ -292,6 +295,8 @@ class RawMidiSource final : public PortSource {
 public:
     std::vector<std::string> InputNames() override { return Names(RawMidiInputs()); }
     std::vector<std::string> OutputNames() override { return Names(RawMidiOutputs()); }
+    std::vector<std::string> InputSockets() override { return Sockets(RawMidiInputs()); }
+    std::vector<std::string> OutputSockets() override { return Sockets(RawMidiOutputs()); }
 
     std::unique_ptr<OutputConnection> OpenOutput(int index) override {
         const auto ports = RawMidiOutputs();
@@ -310,6 +315,14 @@ public:
     }
 
 private:
+    static std::vector<std::string> Sockets(const std::vector<RawMidiPort>& ports) {
+        std::vector<std::string> sockets;
+        sockets.reserve(ports.size());
+        for (const auto& port : ports) {
+            sockets.push_back(UsbSocketOfCard(port.card));
+        }
+        return sockets;
+    }
     static std::vector<std::string> Names(const std::vector<RawMidiPort>& ports) {
         std::vector<std::string> names;
         names.reserve(ports.size());

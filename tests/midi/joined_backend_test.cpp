@@ -19,10 +19,13 @@ class FakeInput final : public InputConnection {};
 // A source with fixed names that records which of its ports were opened.
 class FakeSource final : public PortSource {
 public:
-    FakeSource(std::vector<std::string> names, Opened& opened)
-        : m_names(std::move(names)), m_opened(opened) {}
+    FakeSource(std::vector<std::string> names, Opened& opened,
+               std::vector<std::string> sockets = {})
+        : m_names(std::move(names)), m_sockets(std::move(sockets)), m_opened(opened) {}
     std::vector<std::string> InputNames() override { return m_names; }
     std::vector<std::string> OutputNames() override { return m_names; }
+    std::vector<std::string> InputSockets() override { return m_sockets; }
+    std::vector<std::string> OutputSockets() override { return m_sockets; }
     std::unique_ptr<OutputConnection> OpenOutput(int index) override {
         m_opened.outputs.push_back(index);
         return std::make_unique<FakeOutput>();
@@ -34,6 +37,7 @@ public:
 
 private:
     std::vector<std::string> m_names;
+    std::vector<std::string> m_sockets;
     Opened& m_opened;
 };
 
@@ -41,9 +45,11 @@ struct Joined {
     Opened hardware;
     Opened software;
     std::unique_ptr<MidiBackend> backend;
-    Joined(std::vector<std::string> hardwareNames, std::vector<std::string> softwareNames) {
+    Joined(std::vector<std::string> hardwareNames, std::vector<std::string> softwareNames,
+           std::vector<std::string> hardwareSockets = {}) {
         std::vector<std::unique_ptr<PortSource>> sources;
-        sources.push_back(std::make_unique<FakeSource>(std::move(hardwareNames), hardware));
+        sources.push_back(std::make_unique<FakeSource>(std::move(hardwareNames), hardware,
+                                                       std::move(hardwareSockets)));
         sources.push_back(std::make_unique<FakeSource>(std::move(softwareNames), software));
         backend = JoinPortSources(std::move(sources));
     }
@@ -77,6 +83,24 @@ TEST(JoinedBackend, IndexesOutsideTheJoinedListOpenNothing) {
     EXPECT_EQ(joined.backend->OpenInput(1, {}), nullptr);
     EXPECT_TRUE(joined.hardware.outputs.empty() && joined.software.outputs.empty());
     EXPECT_TRUE(joined.hardware.inputs.empty() && joined.software.inputs.empty());
+}
+
+// Sockets stand beside the names they belong to; a source that tells none,
+// or not one per port, has empty ones.
+TEST(JoinedBackend, SocketsLineUpWithTheJoinedNames) {
+    const struct {
+        std::vector<std::string> hardwareSockets;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {{"1-1", "1-2"}, {"1-1", "1-2", ""}},
+        {{}, {"", "", ""}},
+        {{"1-1"}, {"", "", ""}},
+    };
+    for (const auto& c : cases) {
+        Joined joined({"Lumen", "Lumen"}, {"Midi Through"}, c.hardwareSockets);
+        EXPECT_EQ(joined.backend->InputPortSockets(), c.expected);
+        EXPECT_EQ(joined.backend->OutputPortSockets(), c.expected);
+    }
 }
 
 }  // namespace

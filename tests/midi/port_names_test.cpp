@@ -73,5 +73,28 @@ TEST(NthDeviceNames, TheFirstByItsNameLaterOnesAsNumberedHereAndByWindows) {
     EXPECT_EQ(NthDeviceNames("USB Audio Device", 2).front(), numbered[1]);
 }
 
+TEST(BaseNameOf, TheBaseAsItStandsOrNumberedAsIdenticalDevicesAre) {
+    const std::vector<std::string> bases{"USB Audio Device", "BRAX Lumen Series"};
+    const struct {
+        const char* name;
+        std::optional<std::string> base;
+    } cases[] = {
+        {"BRAX Lumen Series", "BRAX Lumen Series"},
+        {"BRAX Lumen Series (2)", "BRAX Lumen Series"},
+        {"BRAX Lumen Series (20)", "BRAX Lumen Series"},
+        {"3- USB Audio Device", "USB Audio Device"},
+        {"BRAX Lumen Series (1)", std::nullopt},
+        {"BRAX Lumen Series ()", std::nullopt},
+        {"BRAX Lumen Series (x)", std::nullopt},
+        {"BRAX Lumen Series 2", std::nullopt},
+        {"- USB Audio Device", std::nullopt},
+        {"BRAX Lumen", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BaseNameOf(c.name, bases), c.base) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace corvane::midi

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/console_view.h"
+#include "tools/report_output.h"
 
 namespace corvane::tools {
 namespace {
@@ -70,6 +71,39 @@ TEST_F(ConsoleViewTest, ListsKeepDeviceOrderAndFindTheLastEntryOfAName) {
     EXPECT_EQ(view.ListSelection(Control::kMidiIn), -1);
     view.SetListSelection(Control::kMidiIn, 1);
     EXPECT_EQ(view.ListSelection(Control::kMidiIn), 1);
+}
+
+// Many devices: on a terminal every event redraws each device's line in
+// place; without one an event is one line, progress in tens of percent.
+TEST_F(ConsoleViewTest, DeviceReportsRedrawInPlaceOrGoLineByLine) {
+    std::vector<DeviceState> devices(2);
+    devices[0] = {1,  "1-1.2", "BRAX Lumen Series", "3/4", "Data transmit", 40, Outcome::kRunning,
+                  "", 0};
+    devices[1] = {2, "", "USB Audio Device", "", "", 0, Outcome::kRunning, "", 0};
+    LiveScreen live(m_out);
+    EventLines lines(m_err);
+    for (ReportOutput* output :
+         {static_cast<ReportOutput*>(&live), static_cast<ReportOutput*>(&lines)}) {
+        output->Event(ReportEvent::kProgress, devices, devices[0]);
+        devices[0].percent = 45;  // the same ten percent: no plain line
+        output->Event(ReportEvent::kProgress, devices, devices[0]);
+        devices[0].percent = 40;
+    }
+    const std::string line1 = "\r\033[K#1  1-1.2  BRAX Lumen Series  3/4  Data transmit 40%\n";
+    const std::string line1Later = "\r\033[K#1  1-1.2  BRAX Lumen Series  3/4  Data transmit 45%\n";
+    const std::string line2 = "\r\033[K#2  (by name)  USB Audio Device     0%\n";
+    EXPECT_EQ(Contents(m_out), line1 + line2 + "\033[2A" + line1Later + line2);
+    EXPECT_EQ(Contents(m_err), "#1 1-1.2: progress 40%\n");
+}
+
+TEST(EndTableTest, ColumnsLineUpWhateverTheNamesHold) {
+    std::vector<DeviceState> devices(2);
+    devices[0] = {1, "1-1.2", "Lumière Sérié", "", "", 100, Outcome::kCompleted, "", 12.3456};
+    devices[1] = {2, "", "BRAX Lumen Series", "", "", 0, Outcome::kFailed, "Low Battery", 0.5};
+    EXPECT_EQ(EndTable(devices),
+              "#  SOCKET     NAME               OUTCOME      TIME\n"
+              "1  1-1.2      Lumière Sérié      completed    12.346 s\n"
+              "2  (by name)  BRAX Lumen Series  Low Battery  0.500 s\n");
 }
 
 }  // namespace

@@ -164,6 +164,29 @@ TEST(FlashOptionsTest, PortChoicesAndSimulation) {
     EXPECT_EQ(command.options->device.config.prepareStatus, device::kPrepareRestart);
 }
 
+TEST(FlashOptionsTest, AllWithOptionsOfEachSimulatedDevice) {
+    const std::vector<std::string> args{"--all",  "--json", "--simulate",   "3",
+                                        "--name", "Lumen",  "--prepare",    "restart",
+                                        "--unit", "2",      "--prepare",    "low-battery",
+                                        "--unit", "3",      "--flash-dump", "3.bin"};
+    const FlashCommandLine command = ParseFlashOptions(args);
+    ASSERT_TRUE(command.options) << command.error;
+    const FlashOptions& o = *command.options;
+    EXPECT_TRUE(o.all && o.json && o.simulate);
+    EXPECT_EQ(o.simulated, 3);
+    EXPECT_EQ(o.names, std::vector<std::string>{"Lumen"});
+    EXPECT_EQ(o.device.config.prepareStatus, device::kPrepareRestart);
+    ASSERT_EQ(o.units.size(), 2u);
+    // A unit starts from the common options and keeps its own.
+    EXPECT_EQ(o.units.at(2).config.prepareStatus, device::kPrepareLowBattery);
+    EXPECT_EQ(o.units.at(2).config.portName, "Lumen");
+    EXPECT_EQ(o.units.at(3).config.prepareStatus, device::kPrepareRestart);
+    EXPECT_EQ(o.units.at(3).flashDumpPath, "3.bin");
+    EXPECT_TRUE(o.device.flashDumpPath.empty());
+    // --all on the system's ports looks for the name without simulating it.
+    EXPECT_TRUE(ParseFlashOptions(std::vector<std::string>{"--all", "--name", "X"}).options);
+}
+
 TEST(FlashOptionsTest, UsageErrors) {
     const std::vector<std::vector<std::string>> cases{
         {"--instance", "0"},
@@ -172,6 +195,14 @@ TEST(FlashOptionsTest, UsageErrors) {
         {"--prepare", "restart"},  // a device option without a device to give it to
         {"--frobnicate"},
         {"--simulate", "--fault", "drop:nothing:1"},
+        {"--all", "--simulate", "0"},
+        {"--all", "--simulate", "101"},
+        {"--simulate", "3"},  // several devices need --all
+        {"--json"},
+        {"--all", "--in", "A"},
+        {"--all", "--simulate", "2", "--unit", "3", "--prepare", "restart"},
+        {"--all", "--simulate", "2", "--flash-dump", "f.bin"},  // whose flash?
+        {"--all", "--wait", "--simulate"},
     };
     for (const auto& args : cases) {
         EXPECT_FALSE(ParseFlashOptions(args).options) << args.front();

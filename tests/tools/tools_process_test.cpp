@@ -192,9 +192,35 @@ TEST_F(ToolProcessTest, ADamagedImageFileIsRefusedByTheSameChecks) {
     EXPECT_EQ(Run(CORVANE_FLASH, "--image " + Path("missing.bin").string()).status, 1);
 }
 
+// Three devices at once, the second at low battery: it alone fails, and the
+// end table and the exit status say so.
+TEST_F(ToolProcessTest, AllDevicesAtOnceReportEachOutcome) {
+    const Ran ran = Run(CORVANE_FLASH,
+                        "--all --simulate 3 --unit 2 --prepare low-battery --unit 3 "
+                        "--flash-dump " +
+                            Path("3.bin").string());
+    EXPECT_EQ(ran.status, 1) << ran.err;
+    const auto out = Lines(ran.out);
+    ASSERT_GE(out.size(), 4u);
+    const std::vector<std::string> table(out.end() - 4, out.end());
+    EXPECT_TRUE(table[0].starts_with("#  SOCKET  NAME")) << ran.out;
+    for (int device = 1; device <= 3; ++device) {
+        const std::string& row = table[static_cast<std::size_t>(device)];
+        const std::string outcome = device == 2 ? "Low Battery" : "completed";
+        EXPECT_TRUE(row.starts_with(std::to_string(device) + "  sim-" + std::to_string(device) +
+                                    "   BRAX Lumen Series  " + outcome))
+            << row;
+    }
+    EXPECT_EQ(fs::file_size(Path("3.bin")), 2u << 20);
+    EXPECT_EQ(Run(CORVANE_FLASH, "--all --simulate 2").status, 0);
+    // No device to update is no success.
+    EXPECT_EQ(Run(CORVANE_FLASH, "--all --simulate --name Lumen --unit 1 --name Other").status, 1);
+}
+
 TEST_F(ToolProcessTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(Run(CORVANE_FLASH, "--fault drop:block:1").status, 2);
     EXPECT_EQ(Run(CORVANE_FLASH, "--simulate --identity XYZ").status, 2);
+    EXPECT_EQ(Run(CORVANE_FLASH, "--all --simulate 0").status, 2);
     EXPECT_EQ(Run(CORVANE_DEVSIM, "--fault drop:nothing:1").status, 2);
     const Ran ran = Run(CORVANE_DEVSIM, "--bogus");
     EXPECT_EQ(ran.status, 2);

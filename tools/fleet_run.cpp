@@ -1,0 +1,73 @@
+#include "tools/fleet_run.h"
+
+#include "midi/device_binding.h"
+
+namespace corvane::tools {
+
+FleetRun::FleetRun(midi::MidiBackend& system, FleetReport& report, FleetOptions options)
+    : m_system(system), m_report(report), m_options(std::move(options)) {}
+
+FleetRun::~FleetRun() = default;
+
+std::string FleetRun::Key(const midi::DeviceBinding& device) {
+    return device.socket.empty() ? "name:" + device.inName : "socket:" + device.socket;
+}
+
+void FleetRun::Look() {
+    std::set<std::string> present;
+    for (const auto& run : m_runs) {
+        if (!run->Ended()) {
+            present.insert(Key(run->Device()));
+        }
+    }
+    for (const midi::DeviceBinding& device : midi::FindDevices(m_system, m_options.names)) {
+        const std::string key = Key(device);
+        // Still plugged in since the last look, or still being updated
+        // (away for its restart, say): no new plug.
+        if (!m_present.contains(key) && !present.contains(key)) {
+            m_runs.push_back(std::make_unique<DeviceRun>(m_system, device, m_options.names,
+                                                         m_options.dialog, m_report));
+            ++m_started;
+        }
+        present.insert(key);
+    }
+    m_present = std::move(present);
+}
+
+int FleetRun::Run() {
+    Look();
+    for (;;) {
+        bool stop = false;
+        bool abandon = false;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait_for(lock, m_options.lookPeriod);
+            stop = m_stop || !m_options.wait;
+            abandon = m_abandon;
+        }
+        if (abandon) {
+            for (const auto& run : m_runs) {
+                run->Interrupt();
+            }
+        }
+        // Ended runs go at once: a bench may plug units in for hours.
+        std::erase_if(m_runs, [](const std::unique_ptr<DeviceRun>& run) { return run->Ended(); });
+        if (stop && m_runs.empty()) {
+            return m_started;
+        }
+        if (!stop) {
+            Look();
+        }
+    }
+}
+
+void FleetRun::Stop(bool abandon) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_abandon = m_abandon || abandon;
+    }
+    m_wake.notify_all();
+}
+
+}  // namespace corvane::tools
