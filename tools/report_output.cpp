@@ -62,6 +62,14 @@ std::string Columns(const std::vector<std::vector<std::string>>& rows) {
     return text;
 }
 
+// Built by appending: GCC 12 at -O3 takes "#" + std::to_string(...) for an
+// overlapping copy and fails the build with -Werror=restrict.
+std::string NumberTag(const DeviceState& d) {
+    std::string tag = "#";
+    tag += std::to_string(d.number);
+    return tag;
+}
+
 std::string LiveLine(const DeviceState& d) {
     std::string state;
     if (d.outcome != Outcome::kRunning) {
@@ -69,8 +77,7 @@ std::string LiveLine(const DeviceState& d) {
     } else {
         state = d.status + " " + std::to_string(d.percent) + "%";
     }
-    return "#" + std::to_string(d.number) + "  " + SocketText(d) + "  " + d.name + "  " + d.step +
-           "  " + state;
+    return NumberTag(d) + "  " + SocketText(d) + "  " + d.name + "  " + d.step + "  " + state;
 }
 
 }  // namespace
@@ -102,7 +109,7 @@ void LiveScreen::Table(const std::vector<DeviceState>& devices) {
 }
 
 void EventLines::Event(ReportEvent event, const std::vector<DeviceState>&, const DeviceState& d) {
-    const std::string who = "#" + std::to_string(d.number) + " " + SocketText(d) + ": ";
+    const std::string who = NumberTag(d) + " " + SocketText(d) + ": ";
     std::string what;
     switch (event) {
         case ReportEvent::kFound:
