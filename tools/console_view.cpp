@@ -93,22 +93,19 @@ void ConsoleView::SetProgressPos(int position) {
 }
 
 void ConsoleView::ResetList(Control list) {
-    m_lists[list].clear();
-    m_selection[list] = -1;
+    m_lists.Reset(list);
 }
 
 void ConsoleView::AddListEntry(Control list, const std::string& text) {
-    m_lists[list].push_back(text);
+    m_lists.Add(list, text);
 }
 
 void ConsoleView::SetListSelection(Control list, int index) {
-    const int count = static_cast<int>(m_lists[list].size());
-    m_selection[list] = index >= 0 && index < count ? index : -1;
+    m_lists.Select(list, index);
 }
 
 int ConsoleView::ListSelection(Control list) const {
-    const auto it = m_selection.find(list);
-    return it == m_selection.end() ? -1 : it->second;
+    return m_lists.Selection(list);
 }
 
 void ConsoleView::ShowErrorBox(const std::string& text, const std::string&) {
@@ -117,15 +114,11 @@ void ConsoleView::ShowErrorBox(const std::string& text, const std::string&) {
 }
 
 const std::vector<std::string>& ConsoleView::List(Control list) const {
-    static const std::vector<std::string> kEmpty;
-    const auto it = m_lists.find(list);
-    return it == m_lists.end() ? kEmpty : it->second;
+    return m_lists.Entries(list);
 }
 
 int ConsoleView::FindEntry(Control list, const std::string& name) const {
-    const auto& entries = List(list);
-    const auto it = std::find(entries.rbegin(), entries.rend(), name);
-    return it == entries.rend() ? -1 : static_cast<int>(entries.rend() - it) - 1;
+    return m_lists.Find(list, name);
 }
 
 const std::string& ConsoleView::Text(Control control) const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/list_entries.h"
 #include "tools/session_view.h"
 
 namespace corvane::tools {
@@ -51,8 +52,7 @@ private:
     bool m_lineDrawn = false;  // terminal: the progress line stands unfinished
 
     std::map<app::Control, std::string> m_texts;
-    std::map<app::Control, std::vector<std::string>> m_lists;
-    std::map<app::Control, int> m_selection;
+    ListEntries m_lists;
     int m_lower = 0;
     int m_upper = 100;
     int m_position = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/fleet_report.h"
+#include "tools/list_entries.h"
 #include "tools/session_view.h"
 
 namespace corvane::tools {
@@ -45,8 +46,7 @@ private:
     FleetReport& m_report;
     const int m_device;
     std::map<app::Control, std::string> m_texts;
-    std::map<app::Control, std::vector<std::string>> m_lists;
-    std::map<app::Control, int> m_selection;
+    ListEntries m_lists;
     int m_lower = 0;
     int m_upper = 100;
     int m_errorBoxes = 0;
