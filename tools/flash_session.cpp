@@ -8,11 +8,8 @@ using app::Control;
 
 namespace {
 
-// How often the run's end is looked for, and the port lists for a device that
-// went away to restart: often enough not to miss a device that is back within
-// a second.
+// How often the run's end is looked for.
 constexpr std::chrono::milliseconds kCheckPeriod{10};
-constexpr std::chrono::milliseconds kWatchPeriod{250};
 
 }  // namespace
 
@@ -28,10 +25,6 @@ void FlashSession::Open() {
 }
 
 void FlashSession::Close() {
-    if (m_watcher) {
-        m_watcher->Stop();
-        m_watcher.reset();
-    }
     if (m_dialog) {
         m_dialog->OnDestroy();
         m_dialog.reset();
@@ -100,18 +93,6 @@ void FlashSession::Begin(const std::optional<std::string>& inPort,
         Finish(false);
         return;
     }
-    // The port-list watcher stands in for the system's device notification.
-    m_watcher = std::make_unique<midi::PortWatcher>(
-        m_backend,
-        [this] {
-            m_loop.Post([this] {
-                if (m_dialog) {
-                    m_dialog->OnDeviceChange();
-                }
-            });
-        },
-        kWatchPeriod);
-    m_watcher->Start();
     m_dialog->OnExecute();
     Check();
 }

@@ -13,7 +13,6 @@
 
 #include "app/event_loop.h"
 #include "app/updater_dialog.h"
-#include "midi/port_watcher.h"
 #include "tools/session_view.h"
 
 namespace corvane::tools {
@@ -59,7 +58,6 @@ private:
 
     // User-interface thread only.
     std::unique_ptr<app::CVekUpdatorDlg> m_dialog;
-    std::unique_ptr<midi::PortWatcher> m_watcher;
     std::chrono::steady_clock::time_point m_start;
     FlashOutcome m_outcome;
 };

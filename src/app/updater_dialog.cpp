@@ -67,6 +67,7 @@ std::vector<std::string> WantedPortNames(int instanceNumber,
 CVekUpdatorDlg::CVekUpdatorDlg(midi::MidiBackend& backend, DialogView& view, UiLoop& loop,
                                Options options)
     : m_options(std::move(options)),
+      m_backend(backend),
       m_view(view),
       m_loop(loop),
       m_ui(loop),
@@ -78,6 +79,7 @@ CVekUpdatorDlg::CVekUpdatorDlg(midi::MidiBackend& backend, DialogView& view, UiL
       m_update(*this, m_messenger, m_replies, m_options.timing, m_options.image) {}
 
 CVekUpdatorDlg::~CVekUpdatorDlg() {
+    m_portWatcher.reset();
     m_replies.Abandon();
     m_ui.Close();
     m_timer.Stop();
@@ -93,6 +95,26 @@ void CVekUpdatorDlg::OnInitDialog() {
                   reinterpret_cast<std::uintptr_t>(&m_replies));
     m_view.SetProgressRange(0, 100);
     m_view.SetTitle(m_title);
+    WatchPortLists();
+}
+
+void CVekUpdatorDlg::WatchPortLists() {
+    if (m_options.timing.portListLook <= update::Millis::zero()) {
+        return;
+    }
+    // The watcher calls from its own thread; the change is handled on the
+    // user-interface thread, and not at all once the dialog has gone.
+    m_portWatcher = std::make_unique<midi::PortWatcher>(
+        m_backend,
+        [this, alive = std::weak_ptr<void>(m_alive)] {
+            m_loop.Post([this, alive] {
+                if (alive.lock()) {
+                    OnDeviceChange();
+                }
+            });
+        },
+        m_options.timing.portListLook);
+    m_portWatcher->Start();
 }
 
 bool CVekUpdatorDlg::FillPortLists() {
@@ -254,6 +276,7 @@ void CVekUpdatorDlg::OnDestroy() {
         return;
     }
     m_destroyed = true;
+    m_portWatcher.reset();
     // Gives up a wait for the device and outdates a restart already planned.
     m_restartPending = false;
     ++m_restartGeneration;

@@ -20,6 +20,7 @@
 #include "midi/midi_in.h"
 #include "midi/midi_out.h"
 #include "midi/midi_timer.h"
+#include "midi/port_watcher.h"
 #include "protocol/messenger.h"
 #include "protocol/reply_handler.h"
 #include "update/timing.h"
@@ -56,11 +57,13 @@ public:
     // Stops the reply timer, then waits for the last update run to end.
     ~CVekUpdatorDlg() override;
 
-    // Window events, on the user-interface thread.
+    // Window events, on the user-interface thread. From OnInitDialog to
+    // OnDestroy the dialog looks at the port lists itself (Timing::portListLook).
     void OnInitDialog();
     void OnExecute();
     void OnRescanDevice();
-    // The MIDI port lists changed (a device came or went).
+    // The MIDI port lists changed (a device came or went): the system's
+    // device notification, or the dialog's own look at the lists.
     void OnDeviceChange();
     // The window is going away: closes the ports and releases a running
     // update, which then ends without touching the window again.
@@ -119,8 +122,10 @@ private:
     void RestartAfterDeviceChange();
     void NoticeDeviceLeft();
     void ReapWorkers(bool wait);
+    void WatchPortLists();
 
     Options m_options;
+    midi::MidiBackend& m_backend;
     DialogView& m_view;
     UiLoop& m_loop;
     UiDispatcher m_ui;
@@ -151,6 +156,10 @@ private:
     // Expires with the dialog, for delayed tasks still queued in the loop.
     // The dialog is destroyed on the user-interface thread.
     std::shared_ptr<void> m_alive = std::make_shared<int>(0);
+
+    // Looks at the port lists from OnInitDialog to OnDestroy; created and
+    // destroyed on the user-interface thread.
+    std::unique_ptr<midi::PortWatcher> m_portWatcher;
 
     struct Worker {
         std::thread thread;

@@ -27,6 +27,12 @@ struct Timing {
     Millis afterClosing{2000};
     // From a device change to the look for the restarted device's ports.
     Millis restartDelay{5000};
+    // How often the window looks at the port lists for a device that came or
+    // went, as the system's device notification does where there is none
+    // (software ports, raw MIDI): a run over ports that cannot tell that
+    // their device went ends about this long after it went. Zero: it does
+    // not look, and only its front end tells it of device changes.
+    Millis portListLook{250};
     // The reply handler's tick.
     Millis replyTick{1};
 

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "app/qt/port_list_poller.h"
 #include "app/qt/updater_start.h"
 #include "device/loopback_ports.h"
 #include "midi/loopback_backend.h"
@@ -238,21 +237,6 @@ private slots:
             QCOMPARE(window->close(), mayClose);
         }
         QCOMPARE(window->isVisible(), !mayClose);
-    }
-
-    void pollerReportsOnlyChangedPortLists() {
-        midi::LoopbackBackend backend;
-        backend.AddInput("Synth");
-        int changes = 0;
-        QObject owner;
-        new PortListPoller(
-            backend, [&] { ++changes; }, &owner, std::chrono::milliseconds(10));
-        QTest::qWait(60);
-        QCOMPARE(changes, 0);
-        const auto port = backend.AddOutput("USB Audio Device");
-        QTRY_COMPARE(changes, 1);
-        backend.Remove(port);
-        QTRY_COMPARE(changes, 2);
     }
 
     void screenshots() {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "midi/port_watcher.h"
 #include "support/update_fixture.h"
 
 namespace corvane::testing {
@@ -15,13 +14,18 @@ using device::RequestKind;
 class UpdateRestartTest : public UpdateFixture {
 protected:
     // Runs until the device has asked for the restart and the window waits.
-    // With `holdDelayed` the restart waits until the test runs it.
-    void RunUntilWaitingForTheDevice(std::chrono::milliseconds away, bool holdDelayed = false) {
+    // With `holdDelayed` the restart waits until the test runs it. The test
+    // tells the dialog of device changes itself unless the dialog is to look
+    // at the port lists every `look`.
+    void RunUntilWaitingForTheDevice(std::chrono::milliseconds away, bool holdDelayed = false,
+                                     std::chrono::milliseconds look = {}) {
         device::DeviceConfig config;
         config.prepareStatus = device::kPrepareRestart;
         config.restartDelay = away;
         StartDevice(config);
-        OpenDialog(FastTiming(), ImageOf(SmallImage()), holdDelayed);
+        update::Timing timing = FastTiming();
+        timing.portListLook = look;
+        OpenDialog(timing, ImageOf(SmallImage()), holdDelayed);
         Execute();
         ASSERT_TRUE(DialogHarness::WaitFor([&] { return Dialog().RestartPending(); }));
         ASSERT_TRUE(m_harness.WaitIdle());
@@ -106,17 +110,12 @@ TEST_F(UpdateRestartTest, TheRestartWaitsForTheLastPortChange) {
 }
 
 TEST_F(UpdateRestartTest, PortsVanishAndReturnThenTheUpdateCarriesOnByItself) {
-    RunUntilWaitingForTheDevice(std::chrono::milliseconds(300));
-    // The port-list watcher stands in for the system's device notification.
-    midi::PortWatcher watcher(
-        m_backend, [&] { m_harness.Loop().Post([&] { Dialog().OnDeviceChange(); }); },
-        std::chrono::milliseconds(20));
-    watcher.Start();
+    RunUntilWaitingForTheDevice(std::chrono::milliseconds(300), false,
+                                std::chrono::milliseconds(20));
     ASSERT_TRUE(DialogHarness::WaitFor([&] {
         return m_device->Counters().Requests(RequestKind::kIdentity) == 2 &&
                m_harness.Ui([&] { return Dialog().WorkerIdle() && !Dialog().Running(); });
     }));
-    watcher.Stop();
     ExpectCompleted();
     EXPECT_FALSE(Dialog().RestartPending());
     EXPECT_TRUE(m_device->InUpdateMode());

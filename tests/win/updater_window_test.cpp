@@ -45,7 +45,7 @@ public:
         m_thread = std::thread([this, &backend, options] {
             m_threadId = GetCurrentThreadId();
             m_window = std::make_unique<UpdaterWindow>(
-                backend, [this, &backend, options](DialogView& view, UiLoop& loop) {
+                [this, &backend, options](DialogView& view, UiLoop& loop) {
                     auto dialog = std::make_unique<CVekUpdatorDlg>(backend, view, loop, options);
                     m_dialog = dialog.get();
                     return dialog;

@@ -21,7 +21,6 @@ public:
     void OnInitDialog() override { m_dialog.OnInitDialog(); }
     void OnExecute() override { m_dialog.OnExecute(); }
     void OnRescanDevice() override { m_dialog.OnRescanDevice(); }
-    void OnDeviceChange() override { m_dialog.OnDeviceChange(); }
     void OnDestroy() override { m_dialog.OnDestroy(); }
     bool CanClose() const override { return m_dialog.CanClose(); }
 

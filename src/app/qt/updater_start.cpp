@@ -8,18 +8,12 @@
 
 #include "app/qt/device_access_hint.h"
 #include "app/qt/dialog_binding.h"
-#include "app/qt/port_list_poller.h"
 
 namespace corvane::app::qt {
 
 std::unique_ptr<UpdaterWindow> MakeUpdaterWindow(midi::MidiBackend& backend,
                                                  CVekUpdatorDlg::Options options) {
-    auto window =
-        std::make_unique<UpdaterWindow>(DialogBinding::Factory(backend, std::move(options)));
-    // A child of the window: it stops before the window's logic goes.
-    new PortListPoller(
-        backend, [w = window.get()] { w->NotifyDeviceChange(); }, window.get());
-    return window;
+    return std::make_unique<UpdaterWindow>(DialogBinding::Factory(backend, std::move(options)));
 }
 
 namespace {

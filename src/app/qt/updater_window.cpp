@@ -171,12 +171,6 @@ QComboBox* UpdaterWindow::List(Control list) const {
     return qobject_cast<QComboBox*>(ControlWidget(list));
 }
 
-void UpdaterWindow::NotifyDeviceChange() {
-    if (m_logic && !m_destroyed) {
-        m_logic->OnDeviceChange();
-    }
-}
-
 void UpdaterWindow::SetTitle(const std::string& title) {
     setWindowTitle(Text(title));
 }

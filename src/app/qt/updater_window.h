@@ -37,8 +37,6 @@ public:
     // Runs OnDestroy when no close did, then ends the logic before the controls go.
     ~UpdaterWindow() override;
 
-    // The port lists changed (a device came or went).
-    void NotifyDeviceChange();
     QWidget* ControlWidget(Control control) const;
 
     // DialogView.

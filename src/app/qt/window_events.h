@@ -11,7 +11,6 @@ public:
     virtual void OnInitDialog() = 0;
     virtual void OnExecute() = 0;
     virtual void OnRescanDevice() = 0;
-    virtual void OnDeviceChange() = 0;
     virtual void OnDestroy() = 0;
     virtual bool CanClose() const = 0;
 };

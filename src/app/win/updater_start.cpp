@@ -48,7 +48,7 @@ int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
-    UpdaterWindow window(*backend, [&backend, &options](DialogView& view, UiLoop& loop) {
+    UpdaterWindow window([&backend, &options](DialogView& view, UiLoop& loop) {
         return std::make_unique<CVekUpdatorDlg>(*backend, view, loop, options);
     });
     window.RunModal();

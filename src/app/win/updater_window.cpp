@@ -13,8 +13,6 @@ using midi::Utf16FromUtf8;
 
 // Wakes the window's thread to run queued tasks.
 constexpr UINT kRunTasks = WM_APP + 1;
-constexpr UINT_PTR kPortListTimer = 1;
-constexpr UINT kPortListPeriodMs = 1000;
 constexpr UINT_PTR kFirstDelayedTimer = 100;
 
 HINSTANCE Instance() {
@@ -23,9 +21,8 @@ HINSTANCE Instance() {
 
 }  // namespace
 
-UpdaterWindow::UpdaterWindow(midi::MidiBackend& backend, LogicFactory makeLogic)
-    : m_backend(backend),
-      m_makeLogic(std::move(makeLogic)),
+UpdaterWindow::UpdaterWindow(LogicFactory makeLogic)
+    : m_makeLogic(std::move(makeLogic)),
       m_uiThread(GetCurrentThreadId()),
       m_nextTimer(kFirstDelayedTimer) {}
 
@@ -69,9 +66,6 @@ void UpdaterWindow::OnInitDialog(HWND hwnd) {
     SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
     SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
 
-    m_ports.emplace(m_backend);
-    SetTimer(hwnd, kPortListTimer, kPortListPeriodMs, nullptr);
-
     m_logic = m_makeLogic(*this, *this);
     m_logic->OnInitDialog();
 
@@ -108,7 +102,6 @@ INT_PTR UpdaterWindow::Handle(UINT message, WPARAM wParam, LPARAM) {
             return TRUE;
         case WM_DESTROY: {
             DestroyOnce();
-            KillTimer(m_hwnd, kPortListTimer);
             for (const auto& [id, task] : m_delayed) {
                 KillTimer(m_hwnd, id);
             }
@@ -146,10 +139,6 @@ void UpdaterWindow::OnCommand(int id) {
 }
 
 void UpdaterWindow::OnTimer(UINT_PTR id) {
-    if (id == kPortListTimer) {
-        LookAtPortLists();
-        return;
-    }
     const auto it = m_delayed.find(id);
     if (it == m_delayed.end()) {
         return;
@@ -158,12 +147,6 @@ void UpdaterWindow::OnTimer(UINT_PTR id) {
     Task task = std::move(it->second);
     m_delayed.erase(it);
     task();
-}
-
-void UpdaterWindow::LookAtPortLists() {
-    if (m_ports && m_ports->LookAgain() && m_logic && !m_destroyed) {
-        m_logic->OnDeviceChange();
-    }
 }
 
 void UpdaterWindow::RunQueuedTasks() {

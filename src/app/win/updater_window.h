@@ -11,15 +11,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/dialog_view.h"
 #include "app/ui_loop.h"
 #include "app/updater_dialog.h"
-#include "midi/midi_backend.h"
-#include "midi/port_list_snapshot.h"
 
 namespace corvane::app::win {
 
@@ -28,10 +25,10 @@ public:
     // Builds the logic once the dialog's controls exist.
     using LogicFactory = std::function<std::unique_ptr<CVekUpdatorDlg>(DialogView&, UiLoop&)>;
 
-    // `backend`'s port lists are looked at about once a second, besides the
-    // system's device-change notices: a device of an in-process MIDI system
-    // comes and goes without the system knowing.
-    UpdaterWindow(midi::MidiBackend& backend, LogicFactory makeLogic);
+    // Besides the system's device-change notices the logic looks at the port
+    // lists itself: a device of an in-process MIDI system comes and goes
+    // without the system knowing.
+    explicit UpdaterWindow(LogicFactory makeLogic);
     ~UpdaterWindow() override;
     UpdaterWindow(const UpdaterWindow&) = delete;
     UpdaterWindow& operator=(const UpdaterWindow&) = delete;
@@ -65,14 +62,12 @@ private:
     void OnCommand(int id);
     void OnTimer(UINT_PTR id);
     void RunQueuedTasks();
-    void LookAtPortLists();
     // Ends the dialog unless the logic says it may not close.
     void Cancel();
     void EndDialogOnce();
     void DestroyOnce();
     HWND Item(Control control) const;
 
-    midi::MidiBackend& m_backend;
     const LogicFactory m_makeLogic;
     const DWORD m_uiThread;
 
@@ -80,7 +75,6 @@ private:
     HWND m_hwnd = nullptr;
     std::unique_ptr<CVekUpdatorDlg> m_logic;
     bool m_destroyed = false;
-    std::optional<midi::PortListSnapshot> m_ports;  // from the dialog's first show
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
     UINT_PTR m_nextTimer;
