@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "image/firmware_image.h"
 
@@ -20,5 +21,10 @@ struct StepEntry {
 
 inline constexpr int kStepTableSize = 18;
 using StepTable = std::array<StepEntry, kStepTableSize>;
+
+// Empties `steps`, then fills it from the image's section records in slot
+// order: INFO erased first and written last, every other selected section
+// erased then written. Returns the number of steps, two per selected section.
+int BuildStepTable(std::span<const image::SectionRecord> sections, StepTable& steps);
 
 }  // namespace corvane::update

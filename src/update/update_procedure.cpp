@@ -311,7 +311,7 @@ UpdateProcedure::StepResult UpdateProcedure::CheckImage() {
     if (firmware.Parse(m_imageBuffer.data(), imageSize, image::MakeImageCheck(version)) != 0) {
         return Box(IDS_ILLEGAL_DEVICE);
     }
-    BuildStepTable({firmware.GetSections(), image::kSlotCount});
+    m_stepCount = BuildStepTable({firmware.GetSections(), image::kSlotCount}, m_steps);
     m_updateType = static_cast<std::uint32_t>(firmware.GetUpdateType() & 0xFF);
     return std::nullopt;
 }
@@ -388,36 +388,6 @@ UpdateProcedure::Outcome UpdateProcedure::AskVersion() {
         ++m_olderQueries;
     }
     return outcome;
-}
-
-void UpdateProcedure::BuildStepTable(std::span<const image::SectionRecord> sections) {
-    const auto selected = [](const image::SectionRecord& s) { return s.selected == 1; };
-    const int n = static_cast<int>(std::count_if(sections.begin(), sections.end(), selected));
-    m_steps = StepTable{};
-    m_stepCount = 0;
-    int next = 0;
-    auto fill = [&](int entry, int kind, const image::SectionRecord& s) {
-        if (entry < 0 || entry >= kStepTableSize) {
-            return;
-        }
-        m_steps[static_cast<std::size_t>(entry)] =
-            StepEntry{kind, s.flashAddress, s.flashSize, s.imageOffset, s.imageLength};
-        ++m_stepCount;
-    };
-    for (std::size_t slot = 0; slot < sections.size(); ++slot) {
-        const image::SectionRecord& s = sections[slot];
-        if (!selected(s)) {
-            continue;
-        }
-        if (slot == 0) {
-            // INFO is erased before anything else and written after everything else.
-            fill(next++, kStepErase, s);
-            fill(2 * n, kStepWrite, s);
-        } else {
-            fill(next++, kStepErase, s);
-            fill(next++, kStepWrite, s);
-        }
-    }
 }
 
 UpdateProcedure::StepResult UpdateProcedure::RunSteps() {

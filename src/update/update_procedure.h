@@ -39,10 +39,6 @@ public:
     // another call to the host.
     void Run();
 
-    // The erase and write steps of the image's selected sections, in order.
-    void BuildStepTable(std::span<const image::SectionRecord> sections);
-    const StepTable& Steps() const { return m_steps; }
-    int StepCount() const { return m_stepCount; }
     // Requests sent since construction, for reports.
     std::uint64_t RequestsSent() const { return m_requestsSent; }
 
