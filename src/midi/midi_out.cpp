@@ -33,16 +33,12 @@ int CDxMidiOut::Close() {
     return 1;
 }
 
-int CDxMidiOut::SendLongMessage(MidiHeader& header) {
+int CDxMidiOut::SendLongMessage(const MidiHeader& header) {
     std::lock_guard lock(m_mutex);
     if (!m_hMidiOut || header.data == nullptr) {
         return 0;
     }
-    if (!m_hMidiOut->Send(ByteView(header.data, header.bufferLength))) {
-        return 0;
-    }
-    header.flags |= kHeaderDone;
-    return 1;
+    return m_hMidiOut->Send(ByteView(header.data, header.bufferLength)) ? 1 : 0;
 }
 
 bool CDxMidiOut::Gone() {

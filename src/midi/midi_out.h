@@ -13,9 +13,7 @@ namespace corvane::midi {
 struct MidiHeader {
     const std::uint8_t* data = nullptr;
     std::uint32_t bufferLength = 0;
-    std::uint32_t flags = 0;
 };
-inline constexpr std::uint32_t kHeaderDone = 0x1;
 
 class CDxMidiOut {
 public:
@@ -29,9 +27,9 @@ public:
     int Open(int deviceIndex);
     // 1 when an open port was closed, 0 when it was not open.
     int Close();
-    // 1 when the whole message went out (the done bit is then set in the
-    // header), 0 when the port is closed or the backend refused it.
-    int SendLongMessage(MidiHeader& header);
+    // 1 when the whole message went out, 0 when the port is closed or the
+    // backend refused it.
+    int SendLongMessage(const MidiHeader& header);
     // Whether the open port has reported that its device is gone.
     bool Gone();
 

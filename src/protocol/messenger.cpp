@@ -11,10 +11,7 @@ int Messenger::SendSysEx(const std::uint8_t* message, int length) {
     if (message == nullptr || length <= 0) {
         return -1;
     }
-    midi::MidiHeader header;
-    header.data = message;
-    header.bufferLength = static_cast<std::uint32_t>(length);
-    header.flags = 0;
+    const midi::MidiHeader header{message, static_cast<std::uint32_t>(length)};
     return m_midiOut.SendLongMessage(header) == 1 ? 0 : -1;
 }
 
