@@ -14,30 +14,26 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
 #include <future>
-#include <map>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 
-#include "app/dialog_view.h"
 #include "app/event_loop.h"
 #include "app/updater_dialog.h"
 #include "device/loopback_ports.h"
 #include "image/builtin_image.h"
 #include "midi/loopback_backend.h"
+#include "run_end_view.h"
 #include "support/flash_image.h"
 #include "ui_thread.h"
-#include "update/strings.h"
 
 namespace {
 
 using namespace corvane;
-using app::Control;
 using bench::UiThread;
 using device::Fault;
 using device::RequestKind;
@@ -45,64 +41,6 @@ using std::chrono::milliseconds;
 
 constexpr int kUpdates = 200;
 constexpr double kAllowedGrowth = 0.05;
-
-// Keeps the list selections and tells how a run ended.
-class SoakView final : public app::DialogView {
-public:
-    void SetTitle(const std::string&) override {}
-    void EnableControl(Control, bool) override {}
-    void ShowControl(Control, bool) override {}
-    void SetControlText(Control control, const std::string& text) override {
-        if (control == Control::kStatus &&
-            text == update::LoadString(update::IDS_UPDATE_COMPLETED)) {
-            Finish("");
-        }
-    }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    void EnableCloseCommand(bool) override {}
-    void ResetList(Control list) override { SetListSelection(list, -1); }
-    void AddListEntry(Control, const std::string&) override {}
-    void SetListSelection(Control list, int index) override {
-        std::lock_guard lock(m_mutex);
-        m_selection[list] = index;
-    }
-    int ListSelection(Control list) const override {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_selection.find(list);
-        return it == m_selection.end() ? -1 : it->second;
-    }
-    void ShowErrorBox(const std::string& text, const std::string&) override { Finish(text); }
-
-    void Arm() {
-        std::lock_guard lock(m_mutex);
-        m_finished = false;
-        m_error.clear();
-    }
-    // False when the run did not end in time; `error` is empty when it completed.
-    bool WaitFinished(std::chrono::seconds timeout, std::string& error) {
-        std::unique_lock lock(m_mutex);
-        if (!m_changed.wait_for(lock, timeout, [&] { return m_finished; })) {
-            return false;
-        }
-        error = m_error;
-        return true;
-    }
-
-private:
-    void Finish(const std::string& error) {
-        std::lock_guard lock(m_mutex);
-        m_error = error;
-        m_finished = true;
-        m_changed.notify_all();
-    }
-
-    mutable std::mutex m_mutex;  // guards everything below
-    std::condition_variable m_changed;
-    std::map<Control, int> m_selection;
-    bool m_finished = false;
-    std::string m_error;
-};
 
 long ResidentKiB() {
     std::ifstream statm("/proc/self/statm");
@@ -171,7 +109,7 @@ std::vector<Fault> RandomFaults(std::mt19937& rng, const update::Timing& t) {
 
 void BM_Soak(benchmark::State& state) {
     midi::LoopbackBackend backend;
-    SoakView view;
+    bench::RunEndView view;
     UiThread ui;
     app::CVekUpdatorDlg::Options options;
     options.timing = SoakTiming();
@@ -200,15 +138,15 @@ void BM_Soak(benchmark::State& state) {
             dialog->OnRescanDevice();
             dialog->OnExecute();
         });
-        std::string error;
-        if (!view.WaitFinished(std::chrono::seconds(120), error)) {
+        const std::optional<bench::RunEndView::End> end = view.WaitEnd(std::chrono::seconds(120));
+        if (!end) {
             problem = "an update neither completed nor showed a box";
             break;
         }
         while (!ui.Run([&] { return dialog->WorkerIdle(); })) {
             std::this_thread::sleep_for(milliseconds(1));
         }
-        if (error.empty()) {
+        if (end->box.empty()) {
             if (!testing::FlashHoldsImage(device->Flash(), image)) {
                 problem = "completed, but the flash does not hold the image";
                 break;

@@ -20,45 +20,50 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <future>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
-#include "app/dialog_view.h"
 #include "app/event_loop.h"
 #include "app/updater_dialog.h"
 #include "device/loopback_ports.h"
 #include "midi/loopback_backend.h"
+#include "run_end_view.h"
 #include "ui_thread.h"
-#include "update/strings.h"
 
 namespace {
 
 using namespace corvane;
-using app::Control;
 using Clock = std::chrono::steady_clock;
 using bench::UiThread;
 
 constexpr int kUpdates = 20;
 
-// Keeps the port list selections the dialog makes and timestamps the status
-// texts; an error box is remembered, as the update then has failed.
-class TimingView final : public app::DialogView {
+// Times the status texts: the spans between block writes, and since when the
+// status line showed what it shows at the box.
+class TimingView final : public bench::RunEndView {
 public:
-    void SetTitle(const std::string&) override {}
-    void EnableControl(Control, bool) override {}
-    void ShowControl(Control, bool) override {}
-    void SetControlText(Control control, const std::string& text) override {
-        if (control != Control::kStatus) {
-            return;
-        }
-        const auto now = Clock::now();
+    // Since when the status line showed what it shows at `box`; `started` if
+    // it never changed.
+    double SecondsToBox(Clock::time_point started, Clock::time_point box) const {
+        std::lock_guard lock(m_mutex);
+        const Clock::time_point from = m_lastText.empty() ? started : m_lastTextSince;
+        return std::chrono::duration<double>(box - from).count();
+    }
+    std::vector<double> BlockSpansMs() const {
+        std::lock_guard lock(m_mutex);
+        return m_blockSpansMs;
+    }
+
+private:
+    static constexpr std::string_view kBlockPrefix = "Data transmit";
+
+    void OnStatusText(const std::string& text, Clock::time_point now) override {
         const bool block = text.starts_with(kBlockPrefix);
         std::lock_guard lock(m_mutex);
         if (block && m_lastWasBlock) {
@@ -71,73 +76,14 @@ public:
         }
         m_last = now;
         m_lastWasBlock = block;
-        if (text == update::LoadString(update::IDS_UPDATE_COMPLETED)) {
-            m_completedAt = now;
-            m_finished = true;
-            m_changed.notify_all();
-        }
     }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    void EnableCloseCommand(bool) override {}
-    void ResetList(Control list) override { SetListSelection(list, -1); }
-    void AddListEntry(Control, const std::string&) override {}
-    void SetListSelection(Control list, int index) override {
-        std::lock_guard lock(m_mutex);
-        m_selection[list] = index;
-    }
-    int ListSelection(Control list) const override {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_selection.find(list);
-        return it == m_selection.end() ? -1 : it->second;
-    }
-    void ShowErrorBox(const std::string& text, const std::string&) override {
-        std::lock_guard lock(m_mutex);
-        m_boxAt = Clock::now();
-        m_error = text;
-        m_finished = true;
-        m_changed.notify_all();
-    }
-
-    // Waits for the end of the run; the completion time, or an error text.
-    bool WaitFinished(std::chrono::seconds timeout, Clock::time_point& completedAt,
-                      std::string& error) {
-        std::unique_lock lock(m_mutex);
-        if (!m_changed.wait_for(lock, timeout, [&] { return m_finished; })) {
-            error = "the update did not finish in time";
-            return false;
-        }
-        completedAt = m_completedAt;
-        error = m_error;
-        return error.empty();
-    }
-    // Since when the status line showed what it shows at the box; `started`
-    // if it never changed.
-    double SecondsToBox(Clock::time_point started) const {
-        std::lock_guard lock(m_mutex);
-        const Clock::time_point from = m_lastText.empty() ? started : m_lastTextSince;
-        return std::chrono::duration<double>(m_boxAt - from).count();
-    }
-    std::vector<double> BlockSpansMs() const {
-        std::lock_guard lock(m_mutex);
-        return m_blockSpansMs;
-    }
-
-private:
-    static constexpr std::string_view kBlockPrefix = "Data transmit";
 
     mutable std::mutex m_mutex;  // guards everything below
-    std::condition_variable m_changed;
-    std::map<Control, int> m_selection;
     Clock::time_point m_last{};
     bool m_lastWasBlock = false;
     std::vector<double> m_blockSpansMs;
     std::string m_lastText;
     Clock::time_point m_lastTextSince{};
-    Clock::time_point m_boxAt{};
-    Clock::time_point m_completedAt{};
-    bool m_finished = false;
-    std::string m_error;
 };
 
 double Percentile(std::vector<double> samples, double share) {
@@ -175,12 +121,15 @@ UpdateResult RunOneUpdate(device::DeviceConfig config = {}) {
     ui.Run([&] { dialog->OnExecute(); });
 
     UpdateResult result;
-    Clock::time_point completedAt;
-    if (view.WaitFinished(std::chrono::seconds(120), completedAt, result.error)) {
-        result.totalSeconds = std::chrono::duration<double>(completedAt - started).count();
+    const std::optional<bench::RunEndView::End> end = view.WaitEnd(std::chrono::seconds(120));
+    if (!end) {
+        result.error = "the update did not finish in time";
+    } else if (end->box.empty()) {
+        result.totalSeconds = std::chrono::duration<double>(end->at - started).count();
         result.blockSpansMs = view.BlockSpansMs();
-    } else if (!result.error.empty()) {
-        result.secondsToBox = view.SecondsToBox(started);
+    } else {
+        result.error = end->box;
+        result.secondsToBox = view.SecondsToBox(started, end->at);
     }
     // The run's last calls to the window follow the completion text.
     while (!ui.Run([&] { return dialog->WorkerIdle(); })) {
