@@ -143,6 +143,15 @@ void ConsoleView::PrintError(const std::string& line) {
     std::fflush(m_err);
 }
 
+void ConsoleView::FinishProgress() {
+    if (m_lineDrawn) {
+        std::fputc('\n', m_out);
+        std::fflush(m_out);
+        m_lineDrawn = false;
+    }
+    m_progressFinished = true;
+}
+
 int ConsoleView::Percent() const {
     const long long span = static_cast<long long>(m_upper) - m_lower;
     if (span <= 0) {
@@ -156,8 +165,8 @@ int ConsoleView::Percent() const {
 void ConsoleView::Redraw() {
     const std::string& step = Text(Control::kStep);
     const std::string& status = Text(Control::kStatus);
-    if (step.empty() && status.empty()) {
-        return;  // nothing has happened yet
+    if (m_progressFinished || (step.empty() && status.empty())) {
+        return;  // nothing has happened yet, or the run is over
     }
     const int percent = Percent();
     const int filled = percent * kBarWidth / 100;

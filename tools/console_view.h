@@ -39,6 +39,7 @@ public:
     int ErrorBoxes() const override { return m_errorBoxes; }
     void Print(const std::string& line) override;
     void PrintError(const std::string& line) override;
+    void FinishProgress() override;
 
 private:
     // Percent of the progress range, 0 to 100.
@@ -49,7 +50,8 @@ private:
     std::FILE* const m_out;
     std::FILE* const m_err;
     const bool m_terminal;
-    bool m_lineDrawn = false;  // terminal: the progress line stands unfinished
+    bool m_lineDrawn = false;         // terminal: the progress line stands unfinished
+    bool m_progressFinished = false;  // terminal: the progress line is drawn no more
 
     std::map<app::Control, std::string> m_texts;
     ListEntries m_lists;

@@ -116,6 +116,7 @@ void FlashSession::Finish(bool completed) {
     m_outcome.elapsed = std::chrono::steady_clock::now() - m_start;
     m_outcome.requests = m_dialog->Procedure().RequestsSent();
     Close();
+    m_view.FinishProgress();
 }
 
 }  // namespace corvane::tools

@@ -19,6 +19,9 @@ public:
     virtual int ErrorBoxes() const = 0;
     // Lines of the front end's own between the view's output.
     virtual void Print(const std::string& line) = 0;
+    // The run is over: the progress shown stays as it stands, and lines
+    // printed later follow it.
+    virtual void FinishProgress() {}
     virtual void PrintError(const std::string& line) = 0;
 };
 

@@ -1,4 +1,4 @@
-// What the console front end prints when its output is not a terminal.
+// What the console front end prints, on a terminal and elsewhere.
 
 #include <gtest/gtest.h>
 
@@ -55,6 +55,24 @@ TEST_F(ConsoleViewTest, PlainOutputIsOneLinePerChange) {
               "progress: 100%\n"
               "hint: Please restart the device.\n");
     EXPECT_EQ(Contents(m_err), "Error: Low Battery\n");
+}
+
+// On a terminal the progress line is redrawn in place under each printed
+// line until the run is over; then it stays above what follows.
+TEST_F(ConsoleViewTest, TerminalProgressLineEndsAboveTheSummary) {
+    {
+        ConsoleView view(m_out, m_err, true);
+        view.SetProgressRange(0, 2);
+        view.SetProgressPos(2);
+        view.SetControlText(Control::kStep, "4/4");
+        view.Print("note");
+        view.FinishProgress();
+        view.Print("completed in 1.000 s, 4 requests");
+    }
+    const std::string line = std::string("\r\033[K4/4   ") + std::string(40, ' ') + " [" +
+                             std::string(24, '#') + "] 100%";
+    EXPECT_EQ(Contents(m_out),
+              line + "\r\033[Knote\n" + line + "\ncompleted in 1.000 s, 4 requests\n");
 }
 
 TEST_F(ConsoleViewTest, ListsKeepDeviceOrderAndFindTheLastEntryOfAName) {
