@@ -30,9 +30,9 @@ public:
     // Stops the timer and waits for a tick in progress to return. Always 1.
     int Stop();
 
-    // Tick handler for a timer started without a callback. A class that
-    // overrides it calls Stop in its own destructor, so that no tick reaches
-    // a half-destroyed object.
+    // Tick handler for a timer started without a callback; the updater always
+    // passes one. A class that overrides it calls Stop in its own destructor,
+    // so that no tick reaches a half-destroyed object.
     virtual void OnTimerEvent() {}
 
 private:

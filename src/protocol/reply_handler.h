@@ -42,6 +42,8 @@ public:
 
     Identity DeviceIdentity() const;
     Identity DeviceVersion() const;
+    // The read-back store, part of the protocol, though no request of the
+    // updater asks for read-back data.
     std::size_t ReadBackPosition() const;
     std::vector<std::uint8_t> ReadBackData() const;
 

@@ -6,7 +6,8 @@
 namespace corvane::update {
 
 enum StringId : int {
-    IDS_ABOUTBOX = 101,
+    // The table is whole; the entries marked "unused" are shown nowhere here.
+    IDS_ABOUTBOX = 101,  // unused
     IDS_TIMEOUT_1 = 102,
     IDS_TIMEOUT_2 = 103,
     IDS_TIMEOUT_3 = 104,
@@ -17,15 +18,15 @@ enum StringId : int {
     IDS_IN_PROGRESS = 109,
     IDS_CANT_OPEN_MIDI_IN = 110,
     IDS_ERROR_CAPTION = 111,
-    IDS_BLANK = 112,
+    IDS_BLANK = 112,  // unused
     IDS_CANT_OPEN_MIDI_OUT = 113,
     IDS_ERASING = 114,
     IDS_DATA_TRANSMIT = 115,
-    IDS_ERASING_AT = 116,
+    IDS_ERASING_AT = 116,  // unused
     IDS_CANNOT_UPDATE_VERSION = 117,
     IDS_LOW_BATTERY = 118,
-    IDS_CLOSE_QUESTION = 119,
-    IDS_CLOSE = 120,
+    IDS_CLOSE_QUESTION = 119,  // unused
+    IDS_CLOSE = 120,           // unused
     IDS_RESTART_DEVICE = 121,
 };
 
