@@ -77,12 +77,4 @@ std::unique_ptr<TimerThread> StartTimerThread(std::uint32_t id, std::uint32_t pe
     return timer;
 }
 
-// The kernel timer needs no resolution raised; the pair stays so that every
-// raise is matched by exactly one restore.
-std::uint32_t MinimumTimerPeriod() {
-    return 1;
-}
-void RaiseTimerResolution(std::uint32_t) {}
-void RestoreTimerResolution(std::uint32_t) {}
-
 }  // namespace corvane::midi
