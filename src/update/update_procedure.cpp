@@ -227,17 +227,26 @@ void UpdateProcedure::End(const Stop& stop) {
 }
 
 bool UpdateProcedure::LoadImage(std::size_t& size) {
-    if (m_imageBuffer.size() != image::kImageBufferSize) {
-        m_imageBuffer.assign(image::kImageBufferSize, 0);
-    } else {
-        std::fill(m_imageBuffer.begin(), m_imageBuffer.end(), 0);
-    }
     const std::span<const std::uint8_t> bytes = m_image ? m_image() : image::BuiltinImage();
     // An image larger than the buffer counts as no image at all; the check
     // then refuses it.
-    size = bytes.size() <= m_imageBuffer.size() ? bytes.size() : 0;
-    std::copy_n(bytes.begin(), size, m_imageBuffer.begin());
+    size = bytes.size() <= image::kImageBufferSize ? bytes.size() : 0;
+    m_imageBuffer.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
     return size > 0;
+}
+
+// A write step may reach past the image's end, as far as the image buffer
+// goes (the image check refuses a step beyond it); what lies there reads as
+// zero. The buffer grows to the furthest step only, not to the whole 32 MiB
+// for every run.
+void UpdateProcedure::CoverWriteSteps() {
+    std::size_t end = m_imageBuffer.size();
+    for (const StepEntry& step : m_steps) {
+        if (step.kind == kStepWrite) {
+            end = std::max<std::size_t>(end, std::size_t{step.imageOffset} + step.flashSize);
+        }
+    }
+    m_imageBuffer.resize(end, 0);
 }
 
 void UpdateProcedure::Run() {
@@ -312,6 +321,7 @@ UpdateProcedure::StepResult UpdateProcedure::CheckImage() {
         return Box(IDS_ILLEGAL_DEVICE);
     }
     m_stepCount = BuildStepTable({firmware.GetSections(), image::kSlotCount}, m_steps);
+    CoverWriteSteps();
     m_updateType = static_cast<std::uint32_t>(firmware.GetUpdateType() & 0xFF);
     return std::nullopt;
 }

@@ -110,6 +110,7 @@ private:
 
     bool Abandoned() const { return m_replies.Ledger().Abandoned(); }
     bool LoadImage(std::size_t& size);
+    void CoverWriteSteps();
 
     UpdateHost& m_host;
     protocol::Messenger& m_messenger;

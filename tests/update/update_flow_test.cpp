@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "device/device_messages.h"
+#include "image/image_bytes.h"
+#include "image/image_layout.h"
 #include "support/update_fixture.h"
 
 namespace corvane::testing {
@@ -58,6 +61,24 @@ TEST_F(UpdateFlowTest, BuiltInImageLandsInFlashInfoErasedFirstAndWrittenLast) {
     EXPECT_TRUE(StartsWith(requests[232], "F0 52 00 6E 02 00 20 52 00 00 00 20"));  // INFO
     EXPECT_EQ(requests[233], "F0 52 00 6E 04 F7");
     EXPECT_EQ(Dialog().Procedure().RequestsSent(), 234u);
+}
+
+// A section whose flash size runs past the image's end gets zeros there: the
+// image buffer reads as zero beyond the image.
+TEST_F(UpdateFlowTest, FlashSizePastTheImageEndIsWrittenAsZeros) {
+    std::vector<std::uint8_t> image = SmallImage(1);
+    const std::size_t entry = image::EntryOffset(4);
+    const std::uint32_t payload =
+        image::ReadLe32(image.data() + entry + 4) + image::kSectionHeaderSize;
+    const auto inImage = static_cast<std::uint32_t>(image.size()) - payload;
+    image::WriteLe32(image.data() + entry + 16, inImage + 8192);
+    RunUpdate({}, FastTiming(), ImageOf(image));
+    ExpectCompleted();
+
+    const midi::Bytes flash = m_device->Flash();
+    const auto main = flash.begin() + 0x68000;
+    EXPECT_TRUE(std::equal(image.begin() + payload, image.end(), main));
+    EXPECT_TRUE(std::all_of(main + inImage, main + inImage + 8192, [](auto b) { return b == 0; }));
 }
 
 TEST_F(UpdateFlowTest, StepIndicatorStatusLineAndProgressFollowTheSteps) {
