@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "device/simulated_device.h"
+#include "program/exit_codes.h"
 #include "tools/counted_ports.h"
 #include "tools/device_files.h"
 #include "tools/device_options.h"
@@ -30,10 +31,6 @@
 namespace {
 
 using namespace corvane;
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 // How long an answer to the closing request may still be on its way.
 constexpr auto kClosingGrace = std::chrono::seconds(5);
@@ -86,7 +83,7 @@ std::unique_ptr<tools::CountedPorts> RawMidiDevicePorts(const std::string& port,
 int main(int argc, char** argv) {
     if (AsksForVersion(argc, argv)) {
         PrintVersion("corvane-devsim");
-        return kExitOk;
+        return kExitSuccess;
     }
     const std::vector<std::string> args(argv + 1, argv + argc);
     tools::DeviceOptionParser parser;
@@ -96,7 +93,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help") {
             PrintHelp(stdout);
-            return kExitOk;
+            return kExitSuccess;
         }
         if (args[i] == "--exit-after-update") {
             exitAfterUpdate = true;
@@ -138,7 +135,7 @@ int main(int argc, char** argv) {
     if (!rawMidiPort.empty() || !gadgetController.empty()) {
         owned = RawMidiDevicePorts(rawMidiPort, gadgetController, name);
         if (!owned) {
-            return kExitFailed;
+            return kExitFailure;
         }
     } else {
         owned = std::make_unique<tools::SystemPorts>();
@@ -150,7 +147,7 @@ int main(int argc, char** argv) {
                      rawMidiPort.empty() && gadgetController.empty()
                          ? "no MIDI system reachable"
                          : "the raw MIDI port is not there");
-        return kExitFailed;
+        return kExitFailure;
     }
     std::printf("corvane-devsim: ports \"%s\" ready\n", name.c_str());
     std::fflush(stdout);
@@ -177,5 +174,5 @@ int main(int argc, char** argv) {
         requests += n;
     }
     std::printf("corvane-devsim: exiting after %d requests\n", requests);
-    return tools::WriteDeviceFiles(options, device) ? kExitOk : kExitFailed;
+    return tools::WriteDeviceFiles(options, device) ? kExitSuccess : kExitFailure;
 }

@@ -25,6 +25,7 @@
 #include "midi/device_access.h"
 #include "midi/loopback_backend.h"
 #include "midi/system_backend.h"
+#include "program/exit_codes.h"
 #include "tools/console_encoding.h"
 #include "tools/console_view.h"
 #include "tools/device_files.h"
@@ -37,10 +38,6 @@
 namespace {
 
 using namespace corvane;
-
-constexpr int kExitCompleted = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     std::ifstream file(path, std::ios::binary);
@@ -146,7 +143,7 @@ int UpdateAll(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Opt
             completed = false;
         }
     }
-    return completed ? kExitCompleted : kExitFailed;
+    return completed ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -155,7 +152,7 @@ int main(int argc, char** argv) {
     tools::UseUtf8Console();
     if (AsksForVersion(argc, argv)) {
         PrintVersion("corvane-flash");
-        return kExitCompleted;
+        return kExitSuccess;
     }
     const std::vector<std::string> args(argv + 1, argv + argc);
     const tools::FlashCommandLine command = tools::ParseFlashOptions(args);
@@ -166,7 +163,7 @@ int main(int argc, char** argv) {
     const tools::FlashOptions& options = *command.options;
     if (options.help) {
         std::printf("%s%s", tools::FlashUsage(), tools::DeviceOptionsHelp());
-        return kExitCompleted;
+        return kExitSuccess;
     }
 
     app::CVekUpdatorDlg::Options dialogOptions;
@@ -175,7 +172,7 @@ int main(int argc, char** argv) {
     if (!options.imagePath.empty()) {
         if (!ReadFile(options.imagePath, image)) {
             std::fprintf(stderr, "Error: cannot read %s\n", options.imagePath.c_str());
-            return kExitFailed;
+            return kExitFailure;
         }
         dialogOptions.image = [&image] { return std::span<const std::uint8_t>(image); };
     }
@@ -202,7 +199,7 @@ int main(int argc, char** argv) {
     tools::FlashSession session(*backend, view, dialogOptions);
     if (options.list) {
         session.ListPorts();
-        return kExitCompleted;
+        return kExitSuccess;
     }
     tools::FlashOutcome outcome;
     {
@@ -219,5 +216,5 @@ int main(int argc, char** argv) {
     if (device) {
         filesWritten = tools::WriteDeviceFiles(deviceOptions, *device);
     }
-    return outcome.completed && filesWritten ? kExitCompleted : kExitFailed;
+    return outcome.completed && filesWritten ? kExitSuccess : kExitFailure;
 }
