@@ -82,34 +82,61 @@ void PrintBlockedDevices(midi::MidiBackend& backend) {
     }
 }
 
+// The simulated devices of --simulate N, each with its own options or the
+// common ones.
+std::unique_ptr<device::SimulatedBench> MakeBench(const tools::FlashOptions& options) {
+    std::vector<device::DeviceConfig> configs;
+    for (int unit = 1; unit <= options.simulated; ++unit) {
+        const auto own = options.units.find(unit);
+        const tools::DeviceOptions& device =
+            own == options.units.end() ? options.device : own->second;
+        configs.push_back(device.config);
+        configs.back().keepTranscript = !device.transcriptPath.empty();
+    }
+    return std::make_unique<device::SimulatedBench>(std::move(configs));
+}
+
+// JSON when asked for, the live screen on a terminal, else one line per event.
+std::unique_ptr<tools::ReportOutput> MakeReportOutput(bool json) {
+    if (json) {
+        return std::make_unique<tools::JsonEvents>(stdout);
+    }
+    if (isatty(STDOUT_FILENO) == 1) {
+        return std::make_unique<tools::LiveScreen>(stdout);
+    }
+    return std::make_unique<tools::EventLines>(stdout);
+}
+
+// The files the simulated devices leave: each unit's own, and the common
+// ones of a single device.
+bool WriteBenchFiles(const tools::FlashOptions& options, device::SimulatedBench& bench) {
+    bool written = true;
+    for (int unit = 1; unit <= options.simulated; ++unit) {
+        const auto own = options.units.find(unit);
+        if (own != options.units.end() &&
+            !tools::WriteDeviceFiles(own->second, bench.Device(unit - 1))) {
+            written = false;
+        }
+    }
+    if (options.simulated == 1 && !tools::WriteDeviceFiles(options.device, bench.Device(0))) {
+        written = false;
+    }
+    return written;
+}
+
 // --all: every device at once, reported as a whole.
 int UpdateAll(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Options& dialog) {
     std::unique_ptr<device::SimulatedBench> bench;
     std::unique_ptr<midi::MidiBackend> system;
     if (options.simulate) {
-        std::vector<device::DeviceConfig> configs;
-        for (int unit = 1; unit <= options.simulated; ++unit) {
-            const auto own = options.units.find(unit);
-            const tools::DeviceOptions& device =
-                own == options.units.end() ? options.device : own->second;
-            configs.push_back(device.config);
-            configs.back().keepTranscript = !device.transcriptPath.empty();
-        }
-        bench = std::make_unique<device::SimulatedBench>(std::move(configs));
+        bench = MakeBench(options);
     } else {
         system = midi::CreateSystemBackend();
         PrintBlockedDevices(*system);
     }
     midi::MidiBackend& backend = bench ? *bench : *system;
 
-    std::unique_ptr<tools::ReportOutput> output;
-    if (options.json) {
-        output = std::make_unique<tools::JsonEvents>(stdout);
-    } else if (isatty(STDOUT_FILENO) == 1) {
-        output = std::make_unique<tools::LiveScreen>(stdout);
-    } else {
-        output = std::make_unique<tools::EventLines>(stdout);
-    }
+    const std::unique_ptr<tools::ReportOutput> output = MakeReportOutput(options.json);
     tools::FleetReport report(*output);
     tools::FleetOptions fleetOptions;
     fleetOptions.names = options.names.empty() ? app::DevicePortNames() : options.names;
@@ -130,20 +157,49 @@ int UpdateAll(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Opt
         std::fprintf(stderr, "Error: no device found\n");
         completed = false;
     }
-
-    if (bench) {
-        for (int unit = 1; unit <= options.simulated; ++unit) {
-            const auto own = options.units.find(unit);
-            if (own != options.units.end() &&
-                !tools::WriteDeviceFiles(own->second, bench->Device(unit - 1))) {
-                completed = false;
-            }
-        }
-        if (options.simulated == 1 && !tools::WriteDeviceFiles(options.device, bench->Device(0))) {
-            completed = false;
-        }
+    if (bench && !WriteBenchFiles(options, *bench)) {
+        completed = false;
     }
     return completed ? kExitSuccess : kExitFailure;
+}
+
+// One device, on the ports given or pre-selected, or simulated in-process.
+int UpdateOne(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Options& dialog) {
+    std::unique_ptr<midi::MidiBackend> backend;
+    std::unique_ptr<device::SimulatedDevice> device;
+    tools::DeviceOptions deviceOptions = options.device;
+    if (options.simulate) {
+        deviceOptions.config.keepTranscript = !deviceOptions.transcriptPath.empty();
+        auto loopback = std::make_unique<midi::LoopbackBackend>();
+        device = device::StartLoopbackDevice(*loopback, deviceOptions.config);
+        backend = std::move(loopback);
+    } else {
+        backend = midi::CreateSystemBackend();
+        PrintBlockedDevices(*backend);
+    }
+
+    tools::ConsoleView view(stdout, stderr, isatty(STDOUT_FILENO) == 1);
+    tools::FlashSession session(*backend, view, dialog);
+    if (options.list) {
+        session.ListPorts();
+        return kExitSuccess;
+    }
+    tools::FlashOutcome outcome;
+    {
+        OnStopSignal interrupts([&session] { session.Interrupt(); });
+        outcome = session.Update(options.inPort, options.outPort);
+    }
+    char summary[96];
+    std::snprintf(summary, sizeof summary, "%s in %.3f s, %llu requests",
+                  outcome.completed ? "completed" : "failed", outcome.elapsed.count(),
+                  static_cast<unsigned long long>(outcome.requests));
+    view.Print(summary);
+
+    bool filesWritten = true;
+    if (device) {
+        filesWritten = tools::WriteDeviceFiles(deviceOptions, *device);
+    }
+    return outcome.completed && filesWritten ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -179,42 +235,5 @@ int main(int argc, char** argv) {
 
     tools::BlockStopSignals();
     const StopDoneAtEnd stopDone;
-    if (options.all) {
-        return UpdateAll(options, dialogOptions);
-    }
-    std::unique_ptr<midi::MidiBackend> backend;
-    std::unique_ptr<device::SimulatedDevice> device;
-    tools::DeviceOptions deviceOptions = options.device;
-    if (options.simulate) {
-        deviceOptions.config.keepTranscript = !deviceOptions.transcriptPath.empty();
-        auto loopback = std::make_unique<midi::LoopbackBackend>();
-        device = device::StartLoopbackDevice(*loopback, deviceOptions.config);
-        backend = std::move(loopback);
-    } else {
-        backend = midi::CreateSystemBackend();
-        PrintBlockedDevices(*backend);
-    }
-
-    tools::ConsoleView view(stdout, stderr, isatty(STDOUT_FILENO) == 1);
-    tools::FlashSession session(*backend, view, dialogOptions);
-    if (options.list) {
-        session.ListPorts();
-        return kExitSuccess;
-    }
-    tools::FlashOutcome outcome;
-    {
-        OnStopSignal interrupts([&session] { session.Interrupt(); });
-        outcome = session.Update(options.inPort, options.outPort);
-    }
-    char summary[96];
-    std::snprintf(summary, sizeof summary, "%s in %.3f s, %llu requests",
-                  outcome.completed ? "completed" : "failed", outcome.elapsed.count(),
-                  static_cast<unsigned long long>(outcome.requests));
-    view.Print(summary);
-
-    bool filesWritten = true;
-    if (device) {
-        filesWritten = tools::WriteDeviceFiles(deviceOptions, *device);
-    }
-    return outcome.completed && filesWritten ? kExitSuccess : kExitFailure;
+    return options.all ? UpdateAll(options, dialogOptions) : UpdateOne(options, dialogOptions);
 }
