@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "device/simulated_device.h"
+#include "program/exit_codes.h"
 #include "tools/counted_ports.h"
 #include "tools/device_files.h"
 #include "tools/device_options.h"
@@ -30,10 +31,6 @@
 namespace {
 
 using namespace corvane;
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 // How long an answer to the closing request may still be on its way.
 constexpr auto kClosingGrace = std::chrono::seconds(5);
@@ -81,25 +78,25 @@ std::unique_ptr<tools::CountedPorts> RawMidiDevicePorts(const std::string& port,
 #endif
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (AsksForVersion(argc, argv)) {
-        PrintVersion("corvane-devsim");
-        return kExitOk;
-    }
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    tools::DeviceOptionParser parser;
+// What the command line asks for besides the device.
+struct DevsimOptions {
+    tools::DeviceOptions device;
     bool exitAfterUpdate = false;
     std::string rawMidiPort;
     std::string gadgetController;
+};
+
+// Reads the command line into `options`; the exit code when the program ends
+// here, after --help or a usage error.
+std::optional<int> ParseCommandLine(const std::vector<std::string>& args, DevsimOptions& options) {
+    tools::DeviceOptionParser parser;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help") {
             PrintHelp(stdout);
-            return kExitOk;
+            return kExitSuccess;
         }
         if (args[i] == "--exit-after-update") {
-            exitAfterUpdate = true;
+            options.exitAfterUpdate = true;
             continue;
         }
         if (args[i] == "--rawmidi" || args[i] == "--usb-gadget") {
@@ -107,7 +104,8 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "corvane-devsim: %s needs a value\n", args[i].c_str());
                 return kExitUsage;
             }
-            std::string& target = args[i] == "--rawmidi" ? rawMidiPort : gadgetController;
+            std::string& target =
+                args[i] == "--rawmidi" ? options.rawMidiPort : options.gadgetController;
             target = args[++i];
             continue;
         }
@@ -123,42 +121,22 @@ int main(int argc, char** argv) {
                 return kExitUsage;
         }
     }
-    if (!rawMidiPort.empty() && !gadgetController.empty()) {
+    if (!options.rawMidiPort.empty() && !options.gadgetController.empty()) {
         std::fprintf(stderr, "corvane-devsim: --rawmidi and --usb-gadget exclude each other\n");
         return kExitUsage;
     }
-    tools::DeviceOptions options = parser.Finish();
-    // The transcript is also how --exit-after-update knows the answers are out.
-    options.config.keepTranscript = !options.transcriptPath.empty() || exitAfterUpdate;
+    options.device = parser.Finish();
+    return std::nullopt;
+}
 
-    tools::BlockStopSignals();
-
-    const std::string name = options.config.portName;
-    std::unique_ptr<tools::CountedPorts> owned;
-    if (!rawMidiPort.empty() || !gadgetController.empty()) {
-        owned = RawMidiDevicePorts(rawMidiPort, gadgetController, name);
-        if (!owned) {
-            return kExitFailed;
-        }
-    } else {
-        owned = std::make_unique<tools::SystemPorts>();
-    }
-    const tools::CountedPorts& ports = *owned;
-    device::SimulatedDevice device(options.config, std::move(owned));
-    if (!device.IsPresent()) {
-        std::fprintf(stderr, "Error: cannot open MIDI ports \"%s\": %s\n", name.c_str(),
-                     rawMidiPort.empty() && gadgetController.empty()
-                         ? "no MIDI system reachable"
-                         : "the raw MIDI port is not there");
-        return kExitFailed;
-    }
-    std::printf("corvane-devsim: ports \"%s\" ready\n", name.c_str());
-    std::fflush(stdout);
-
+// Waits for SIGINT or SIGTERM; with --exit-after-update, also ends once a
+// closing request has been answered.
+void RunUntilDone(const device::SimulatedDevice& device, const tools::CountedPorts& ports,
+                  bool exitAfterUpdate) {
     std::optional<std::chrono::steady_clock::time_point> closedAt;
     for (;;) {
         if (tools::WaitForStopSignal(std::chrono::milliseconds(50))) {
-            break;
+            return;
         }
         if (!exitAfterUpdate) {
             continue;
@@ -168,14 +146,60 @@ int main(int argc, char** argv) {
         }
         if (closedAt && (AnswersSent(device, ports) ||
                          std::chrono::steady_clock::now() - *closedAt > kClosingGrace)) {
-            break;
+            return;
         }
     }
+}
+
+int RequestCount(const device::SimulatedDevice& device) {
     const auto counters = device.Counters();
     int requests = 0;
     for (int n : counters.requests) {
         requests += n;
     }
-    std::printf("corvane-devsim: exiting after %d requests\n", requests);
-    return tools::WriteDeviceFiles(options, device) ? kExitOk : kExitFailed;
+    return requests;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (AsksForVersion(argc, argv)) {
+        PrintVersion("corvane-devsim");
+        return kExitSuccess;
+    }
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    DevsimOptions devsim;
+    if (const auto exitCode = ParseCommandLine(args, devsim)) {
+        return *exitCode;
+    }
+    tools::DeviceOptions& options = devsim.device;
+    // The transcript is also how --exit-after-update knows the answers are out.
+    options.config.keepTranscript = !options.transcriptPath.empty() || devsim.exitAfterUpdate;
+
+    tools::BlockStopSignals();
+
+    const std::string name = options.config.portName;
+    const bool rawMidi = !devsim.rawMidiPort.empty() || !devsim.gadgetController.empty();
+    std::unique_ptr<tools::CountedPorts> owned;
+    if (rawMidi) {
+        owned = RawMidiDevicePorts(devsim.rawMidiPort, devsim.gadgetController, name);
+        if (!owned) {
+            return kExitFailure;
+        }
+    } else {
+        owned = std::make_unique<tools::SystemPorts>();
+    }
+    const tools::CountedPorts& ports = *owned;
+    device::SimulatedDevice device(options.config, std::move(owned));
+    if (!device.IsPresent()) {
+        std::fprintf(stderr, "Error: cannot open MIDI ports \"%s\": %s\n", name.c_str(),
+                     rawMidi ? "the raw MIDI port is not there" : "no MIDI system reachable");
+        return kExitFailure;
+    }
+    std::printf("corvane-devsim: ports \"%s\" ready\n", name.c_str());
+    std::fflush(stdout);
+
+    RunUntilDone(device, ports, devsim.exitAfterUpdate);
+    std::printf("corvane-devsim: exiting after %d requests\n", RequestCount(device));
+    return tools::WriteDeviceFiles(options, device) ? kExitSuccess : kExitFailure;
 }

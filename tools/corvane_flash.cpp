@@ -25,6 +25,7 @@
 #include "midi/device_access.h"
 #include "midi/loopback_backend.h"
 #include "midi/system_backend.h"
+#include "program/exit_codes.h"
 #include "tools/console_encoding.h"
 #include "tools/console_view.h"
 #include "tools/device_files.h"
@@ -37,10 +38,6 @@
 namespace {
 
 using namespace corvane;
-
-constexpr int kExitCompleted = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     std::ifstream file(path, std::ios::binary);
@@ -85,34 +82,61 @@ void PrintBlockedDevices(midi::MidiBackend& backend) {
     }
 }
 
+// The simulated devices of --simulate N, each with its own options or the
+// common ones.
+std::unique_ptr<device::SimulatedBench> MakeBench(const tools::FlashOptions& options) {
+    std::vector<device::DeviceConfig> configs;
+    for (int unit = 1; unit <= options.simulated; ++unit) {
+        const auto own = options.units.find(unit);
+        const tools::DeviceOptions& device =
+            own == options.units.end() ? options.device : own->second;
+        configs.push_back(device.config);
+        configs.back().keepTranscript = !device.transcriptPath.empty();
+    }
+    return std::make_unique<device::SimulatedBench>(std::move(configs));
+}
+
+// JSON when asked for, the live screen on a terminal, else one line per event.
+std::unique_ptr<tools::ReportOutput> MakeReportOutput(bool json) {
+    if (json) {
+        return std::make_unique<tools::JsonEvents>(stdout);
+    }
+    if (isatty(STDOUT_FILENO) == 1) {
+        return std::make_unique<tools::LiveScreen>(stdout);
+    }
+    return std::make_unique<tools::EventLines>(stdout);
+}
+
+// The files the simulated devices leave: each unit's own, and the common
+// ones of a single device.
+bool WriteBenchFiles(const tools::FlashOptions& options, device::SimulatedBench& bench) {
+    bool written = true;
+    for (int unit = 1; unit <= options.simulated; ++unit) {
+        const auto own = options.units.find(unit);
+        if (own != options.units.end() &&
+            !tools::WriteDeviceFiles(own->second, bench.Device(unit - 1))) {
+            written = false;
+        }
+    }
+    if (options.simulated == 1 && !tools::WriteDeviceFiles(options.device, bench.Device(0))) {
+        written = false;
+    }
+    return written;
+}
+
 // --all: every device at once, reported as a whole.
 int UpdateAll(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Options& dialog) {
     std::unique_ptr<device::SimulatedBench> bench;
     std::unique_ptr<midi::MidiBackend> system;
     if (options.simulate) {
-        std::vector<device::DeviceConfig> configs;
-        for (int unit = 1; unit <= options.simulated; ++unit) {
-            const auto own = options.units.find(unit);
-            const tools::DeviceOptions& device =
-                own == options.units.end() ? options.device : own->second;
-            configs.push_back(device.config);
-            configs.back().keepTranscript = !device.transcriptPath.empty();
-        }
-        bench = std::make_unique<device::SimulatedBench>(std::move(configs));
+        bench = MakeBench(options);
     } else {
         system = midi::CreateSystemBackend();
         PrintBlockedDevices(*system);
     }
     midi::MidiBackend& backend = bench ? *bench : *system;
 
-    std::unique_ptr<tools::ReportOutput> output;
-    if (options.json) {
-        output = std::make_unique<tools::JsonEvents>(stdout);
-    } else if (isatty(STDOUT_FILENO) == 1) {
-        output = std::make_unique<tools::LiveScreen>(stdout);
-    } else {
-        output = std::make_unique<tools::EventLines>(stdout);
-    }
+    const std::unique_ptr<tools::ReportOutput> output = MakeReportOutput(options.json);
     tools::FleetReport report(*output);
     tools::FleetOptions fleetOptions;
     fleetOptions.names = options.names.empty() ? app::DevicePortNames() : options.names;
@@ -133,58 +157,14 @@ int UpdateAll(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Opt
         std::fprintf(stderr, "Error: no device found\n");
         completed = false;
     }
-
-    if (bench) {
-        for (int unit = 1; unit <= options.simulated; ++unit) {
-            const auto own = options.units.find(unit);
-            if (own != options.units.end() &&
-                !tools::WriteDeviceFiles(own->second, bench->Device(unit - 1))) {
-                completed = false;
-            }
-        }
-        if (options.simulated == 1 && !tools::WriteDeviceFiles(options.device, bench->Device(0))) {
-            completed = false;
-        }
+    if (bench && !WriteBenchFiles(options, *bench)) {
+        completed = false;
     }
-    return completed ? kExitCompleted : kExitFailed;
+    return completed ? kExitSuccess : kExitFailure;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    tools::UseUtf8Console();
-    if (AsksForVersion(argc, argv)) {
-        PrintVersion("corvane-flash");
-        return kExitCompleted;
-    }
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    const tools::FlashCommandLine command = tools::ParseFlashOptions(args);
-    if (!command.options) {
-        std::fprintf(stderr, "corvane-flash: %s\n%s", command.error.c_str(), tools::FlashUsage());
-        return kExitUsage;
-    }
-    const tools::FlashOptions& options = *command.options;
-    if (options.help) {
-        std::printf("%s%s", tools::FlashUsage(), tools::DeviceOptionsHelp());
-        return kExitCompleted;
-    }
-
-    app::CVekUpdatorDlg::Options dialogOptions;
-    dialogOptions.instanceNumber = options.instance;
-    std::vector<std::uint8_t> image;
-    if (!options.imagePath.empty()) {
-        if (!ReadFile(options.imagePath, image)) {
-            std::fprintf(stderr, "Error: cannot read %s\n", options.imagePath.c_str());
-            return kExitFailed;
-        }
-        dialogOptions.image = [&image] { return std::span<const std::uint8_t>(image); };
-    }
-
-    tools::BlockStopSignals();
-    const StopDoneAtEnd stopDone;
-    if (options.all) {
-        return UpdateAll(options, dialogOptions);
-    }
+// One device, on the ports given or pre-selected, or simulated in-process.
+int UpdateOne(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Options& dialog) {
     std::unique_ptr<midi::MidiBackend> backend;
     std::unique_ptr<device::SimulatedDevice> device;
     tools::DeviceOptions deviceOptions = options.device;
@@ -199,10 +179,10 @@ int main(int argc, char** argv) {
     }
 
     tools::ConsoleView view(stdout, stderr, isatty(STDOUT_FILENO) == 1);
-    tools::FlashSession session(*backend, view, dialogOptions);
+    tools::FlashSession session(*backend, view, dialog);
     if (options.list) {
         session.ListPorts();
-        return kExitCompleted;
+        return kExitSuccess;
     }
     tools::FlashOutcome outcome;
     {
@@ -219,5 +199,41 @@ int main(int argc, char** argv) {
     if (device) {
         filesWritten = tools::WriteDeviceFiles(deviceOptions, *device);
     }
-    return outcome.completed && filesWritten ? kExitCompleted : kExitFailed;
+    return outcome.completed && filesWritten ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    tools::UseUtf8Console();
+    if (AsksForVersion(argc, argv)) {
+        PrintVersion("corvane-flash");
+        return kExitSuccess;
+    }
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const tools::FlashCommandLine command = tools::ParseFlashOptions(args);
+    if (!command.options) {
+        std::fprintf(stderr, "corvane-flash: %s\n%s", command.error.c_str(), tools::FlashUsage());
+        return kExitUsage;
+    }
+    const tools::FlashOptions& options = *command.options;
+    if (options.help) {
+        std::printf("%s%s", tools::FlashUsage(), tools::DeviceOptionsHelp());
+        return kExitSuccess;
+    }
+
+    app::CVekUpdatorDlg::Options dialogOptions;
+    dialogOptions.instanceNumber = options.instance;
+    std::vector<std::uint8_t> image;
+    if (!options.imagePath.empty()) {
+        if (!ReadFile(options.imagePath, image)) {
+            std::fprintf(stderr, "Error: cannot read %s\n", options.imagePath.c_str());
+            return kExitFailure;
+        }
+        dialogOptions.image = [&image] { return std::span<const std::uint8_t>(image); };
+    }
+
+    tools::BlockStopSignals();
+    const StopDoneAtEnd stopDone;
+    return options.all ? UpdateAll(options, dialogOptions) : UpdateOne(options, dialogOptions);
 }

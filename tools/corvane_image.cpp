@@ -22,6 +22,7 @@
 #include "image/image_bytes.h"
 #include "image/image_check.h"
 #include "image/image_layout.h"
+#include "program/exit_codes.h"
 #include "tools/number_text.h"
 #include "version/program_version.h"
 
@@ -31,9 +32,9 @@ using namespace corvane::image;
 using corvane::tools::ParseFourBytes;
 using corvane::tools::ParseNumber;
 
-constexpr int kExitOk = 0;
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
+using corvane::kExitFailure;
+using corvane::kExitSuccess;
+using corvane::kExitUsage;
 
 void PrintUsage(std::FILE* to) {
     std::fprintf(to,
@@ -193,7 +194,7 @@ std::optional<CheckedImage> LoadAndCheck(int argc, char** argv, int& exitCode) {
     }
     auto bytes = ReadFile(options->path);
     if (!bytes) {
-        exitCode = kExitRefused;
+        exitCode = kExitFailure;
         return std::nullopt;
     }
     CheckedImage checked;
@@ -205,7 +206,7 @@ std::optional<CheckedImage> LoadAndCheck(int argc, char** argv, int& exitCode) {
 }
 
 int Info(int argc, char** argv) {
-    int exitCode = kExitOk;
+    int exitCode = kExitSuccess;
     const auto checked = LoadAndCheck(argc, argv, exitCode);
     if (!checked) {
         return exitCode;
@@ -229,14 +230,14 @@ int Info(int argc, char** argv) {
     if (report.fault != ImageFault::kNone) {
         std::printf("\nverdict: refused: %s%s\n", image.empty() ? "empty file; " : "",
                     Describe(report).c_str());
-        return kExitRefused;
+        return kExitFailure;
     }
     std::printf("\nverdict: accepted\n");
-    return kExitOk;
+    return kExitSuccess;
 }
 
 int Verify(int argc, char** argv) {
-    int exitCode = kExitOk;
+    int exitCode = kExitSuccess;
     const auto checked = LoadAndCheck(argc, argv, exitCode);
     if (!checked) {
         return exitCode;
@@ -247,10 +248,10 @@ int Verify(int argc, char** argv) {
     if (report.fault != ImageFault::kNone) {
         std::fprintf(stderr, "%s: refused: %s%s\n", options.path.c_str(),
                      image.empty() ? "empty file; " : "", Describe(report).c_str());
-        return kExitRefused;
+        return kExitFailure;
     }
     std::printf("%s: accepted\n", options.path.c_str());
-    return kExitOk;
+    return kExitSuccess;
 }
 
 // NAME=PAYLOAD_FILE@FLASH_ADDRESS[:CHECKED_LENGTH]; the payload is read here.
@@ -311,7 +312,7 @@ int Build(int argc, char** argv) {
             bool readFailed = false;
             auto source = ParseSection(value, readFailed);
             if (readFailed) {
-                return kExitRefused;
+                return kExitFailure;
             }
             if (!source) {
                 std::fprintf(stderr, "bad --section '%.*s'\n", static_cast<int>(value.size()),
@@ -329,7 +330,7 @@ int Build(int argc, char** argv) {
     const ContainerResult result = WriteContainer(layout);
     if (!result.ok()) {
         std::fprintf(stderr, "corvane-image: %s\n", result.error.c_str());
-        return kExitRefused;
+        return kExitFailure;
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(out.c_str(), "wb"),
                                                          &std::fclose);
@@ -338,10 +339,10 @@ int Build(int argc, char** argv) {
             result.bytes.size() ||
         std::fclose(file.release()) != 0) {
         std::fprintf(stderr, "%s: cannot write\n", out.c_str());
-        return kExitRefused;
+        return kExitFailure;
     }
     std::printf("%s: %zu bytes\n", out.c_str(), result.bytes.size());
-    return kExitOk;
+    return kExitSuccess;
 }
 
 }  // namespace
@@ -349,7 +350,7 @@ int Build(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (corvane::AsksForVersion(argc, argv)) {
         corvane::PrintVersion("corvane-image");
-        return kExitOk;
+        return kExitSuccess;
     }
     if (argc < 2) {
         return Usage();
@@ -357,7 +358,7 @@ int main(int argc, char** argv) {
     const std::string_view command = argv[1];
     if (command == "--help") {
         PrintUsage(stdout);
-        return kExitOk;
+        return kExitSuccess;
     }
     if (command == "info") {
         return Info(argc, argv);

@@ -2,7 +2,6 @@
 
 #include "tools/number_text.h"
 
-#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
@@ -129,6 +128,127 @@ bool ParseWhich(std::string_view text, Fault& fault) {
     return true;
 }
 
+// A fault's text apart from its kind and count, which are already read.
+struct FaultText {
+    std::string_view action;
+    std::optional<std::string_view> value;
+    const KindName& kind;
+    std::uint8_t model;  // the device's, for the messages it sends
+};
+
+std::string BadFault(const FaultText& text, const char* what) {
+    return std::string("fault '") + std::string(text.action) + "' " + what;
+}
+
+std::string ParseRefuse(const FaultText& text, Fault& fault) {
+    fault.action = FaultAction::kRefuse;
+    if (text.value) {
+        const auto status = ParseStatus(*text.value);
+        if (!status) {
+            return BadFault(text, "takes a status of 0 to 127");
+        }
+        fault.status = *status;
+    }
+    return {};
+}
+
+// drop and late: the answer misses the updater's wait.
+std::string ParseMissed(const FaultText& text, Fault& fault) {
+    if (text.value) {
+        return BadFault(text, "takes no value");
+    }
+    // Late as a real device is late: busy until it answers, so its answers
+    // stay in order; half a second after the updater stopped waiting.
+    fault.action = text.action == "drop" ? FaultAction::kDrop : FaultAction::kBusy;
+    fault.duration = Timing{}.*(text.kind.wait) + Millis{500};
+    return {};
+}
+
+// delay and busy: a time in milliseconds.
+std::string ParseSlow(const FaultText& text, Fault& fault) {
+    const bool delay = text.action == "delay";
+    const auto ms = text.value ? ParseNumber(*text.value) : std::nullopt;
+    if (!ms) {
+        return BadFault(text,
+                        delay ? "needs a delay in milliseconds" : "needs a time in milliseconds");
+    }
+    fault.action = delay ? FaultAction::kDelay : FaultAction::kBusy;
+    fault.duration = Millis{*ms};
+    return {};
+}
+
+std::string ParseTwice(const FaultText& text, Fault& fault) {
+    if (text.value) {
+        return BadFault(text, "takes no value");
+    }
+    fault.action = FaultAction::kDuplicate;
+    return {};
+}
+
+std::string ParseCorrupt(const FaultText& text, Fault& fault) {
+    fault.action = FaultAction::kCorrupt;
+    fault.status = 0xFF;
+    if (text.value) {
+        const auto byte = ParseNumber(*text.value);
+        if (!byte || *byte > 0xFF) {
+            return BadFault(text, "takes a byte of 0 to 255");
+        }
+        fault.status = static_cast<std::uint8_t>(*byte);
+    }
+    return {};
+}
+
+std::string ParseVanish(const FaultText& text, Fault& fault) {
+    fault.action = FaultAction::kVanish;
+    fault.duration = device::kForever;
+    if (text.value) {
+        const auto away = ParseDuration(*text.value);
+        if (!away) {
+            return BadFault(text, "takes milliseconds or 'forever'");
+        }
+        fault.duration = *away;
+    }
+    return {};
+}
+
+// before and after: messages sent around the answer.
+std::string ParseAround(const FaultText& text, Fault& fault) {
+    if (!text.value) {
+        return BadFault(text, "needs messages");
+    }
+    fault.action = text.action == "before" ? FaultAction::kSendBefore : FaultAction::kSendAfter;
+    for (std::string_view item : Split(*text.value, ',')) {
+        auto message = ParseMessage(item, text.model);
+        if (!message) {
+            return "unknown message '" + std::string(item) + "'";
+        }
+        fault.messages.push_back(std::move(*message));
+    }
+    return {};
+}
+
+struct FaultActionName {
+    const char* name;
+    // Fills in the action and its value; why the text is bad, empty when it is not.
+    std::string (*parse)(const FaultText& text, Fault& fault);
+};
+
+constexpr FaultActionName kFaultActions[] = {
+    {"refuse", &ParseRefuse},   {"drop", &ParseMissed},   {"late", &ParseMissed},
+    {"delay", &ParseSlow},      {"busy", &ParseSlow},     {"twice", &ParseTwice},
+    {"corrupt", &ParseCorrupt}, {"vanish", &ParseVanish}, {"before", &ParseAround},
+    {"after", &ParseAround},
+};
+
+const FaultActionName* FindFaultAction(std::string_view name) {
+    for (const FaultActionName& a : kFaultActions) {
+        if (name == a.name) {
+            return &a;
+        }
+    }
+    return nullptr;
+}
+
 // ACTION:KIND:WHICH[:VALUE]; `model` is the device's, for the messages it sends.
 std::optional<Fault> ParseFault(std::string_view text, std::uint8_t model, std::string& error) {
     const auto parts = Split(text, ':');
@@ -136,7 +256,6 @@ std::optional<Fault> ParseFault(std::string_view text, std::uint8_t model, std::
         error = "a fault is ACTION:KIND:WHICH[:VALUE]";
         return std::nullopt;
     }
-    const std::string_view action = parts[0];
     const KindName* kind = FindKind(parts[1]);
     if (kind == nullptr) {
         error = "unknown request kind '" + std::string(parts[1]) + "'";
@@ -148,84 +267,16 @@ std::optional<Fault> ParseFault(std::string_view text, std::uint8_t model, std::
         error = "bad request count '" + std::string(parts[2]) + "' (N, NxT or P%)";
         return std::nullopt;
     }
-    const std::optional<std::string_view> value =
-        parts.size() == 4 ? std::optional(parts[3]) : std::nullopt;
-    auto bad = [&](const char* what) {
-        error = std::string("fault '") + std::string(action) + "' " + what;
+    const FaultActionName* action = FindFaultAction(parts[0]);
+    if (action == nullptr) {
+        error = "unknown fault action '" + std::string(parts[0]) + "'";
         return std::nullopt;
-    };
-
-    if (action == "refuse") {
-        fault.action = FaultAction::kRefuse;
-        if (value) {
-            const auto status = ParseStatus(*value);
-            if (!status) {
-                return bad("takes a status of 0 to 127");
-            }
-            fault.status = *status;
-        }
-    } else if (action == "drop" || action == "late") {
-        if (value) {
-            return bad("takes no value");
-        }
-        // Late as a real device is late: busy until it answers, so its answers
-        // stay in order; half a second after the updater stopped waiting.
-        fault.action = action == "drop" ? FaultAction::kDrop : FaultAction::kBusy;
-        fault.duration = Timing{}.*(kind->wait) + Millis{500};
-    } else if (action == "delay") {
-        const auto ms = value ? ParseNumber(*value) : std::nullopt;
-        if (!ms) {
-            return bad("needs a delay in milliseconds");
-        }
-        fault.action = FaultAction::kDelay;
-        fault.duration = Millis{*ms};
-    } else if (action == "busy") {
-        const auto ms = value ? ParseNumber(*value) : std::nullopt;
-        if (!ms) {
-            return bad("needs a time in milliseconds");
-        }
-        fault.action = FaultAction::kBusy;
-        fault.duration = Millis{*ms};
-    } else if (action == "twice") {
-        if (value) {
-            return bad("takes no value");
-        }
-        fault.action = FaultAction::kDuplicate;
-    } else if (action == "corrupt") {
-        fault.action = FaultAction::kCorrupt;
-        fault.status = 0xFF;
-        if (value) {
-            const auto byte = ParseNumber(*value);
-            if (!byte || *byte > 0xFF) {
-                return bad("takes a byte of 0 to 255");
-            }
-            fault.status = static_cast<std::uint8_t>(*byte);
-        }
-    } else if (action == "vanish") {
-        fault.action = FaultAction::kVanish;
-        fault.duration = device::kForever;
-        if (value) {
-            const auto away = ParseDuration(*value);
-            if (!away) {
-                return bad("takes milliseconds or 'forever'");
-            }
-            fault.duration = *away;
-        }
-    } else if (action == "before" || action == "after") {
-        if (!value) {
-            return bad("needs messages");
-        }
-        fault.action = action == "before" ? FaultAction::kSendBefore : FaultAction::kSendAfter;
-        for (std::string_view item : Split(*value, ',')) {
-            auto message = ParseMessage(item, model);
-            if (!message) {
-                error = "unknown message '" + std::string(item) + "'";
-                return std::nullopt;
-            }
-            fault.messages.push_back(std::move(*message));
-        }
-    } else {
-        error = "unknown fault action '" + std::string(action) + "'";
+    }
+    const FaultText faultText{parts[0], parts.size() == 4 ? std::optional(parts[3]) : std::nullopt,
+                              *kind, model};
+    std::string why = action->parse(faultText, fault);
+    if (!why.empty()) {
+        error = std::move(why);
         return std::nullopt;
     }
     return fault;
@@ -259,14 +310,134 @@ std::optional<std::vector<std::uint32_t>> ParseTypes(std::string_view text) {
     return types;
 }
 
+using FaultTexts = std::vector<std::string>;
+
+// Each takes its option's value into the options (the faults as text, for
+// Finish); why the value is bad, empty when it is not.
+std::string TakeName(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    if (value.empty()) {
+        return "the name is empty";
+    }
+    options.config.portName = value;
+    return {};
+}
+
+std::string TakeFourBytes(const std::string& value, std::array<std::uint8_t, 4>& into) {
+    const auto bytes = ParseFourBytes(value);
+    if (!bytes) {
+        return "expected 8 hex digits";
+    }
+    into = *bytes;
+    return {};
+}
+
+std::string TakeIdentity(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    return TakeFourBytes(value, options.config.identity);
+}
+
+std::string TakeVersion(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    return TakeFourBytes(value, options.config.version);
+}
+
+std::string TakePrepare(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    const auto status = ParsePrepare(value);
+    if (!status) {
+        return "expected ready, restart, low-battery or a status of 0 to 127";
+    }
+    options.config.prepareStatus = *status;
+    return {};
+}
+
+std::string TakeRestartDelay(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    const auto away = ParseDuration(value);
+    if (!away) {
+        return "expected milliseconds or 'forever'";
+    }
+    options.config.restartDelay = *away;
+    return {};
+}
+
+std::string TakePermit(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    auto types = ParseTypes(value);
+    if (!types) {
+        return "expected update types separated by commas, or 'none'";
+    }
+    options.config.permittedTypes = std::move(*types);
+    return {};
+}
+
+std::string TakeFault(const std::string& value, DeviceOptions&, FaultTexts& faults) {
+    std::string why;
+    if (!ParseFault(value, 0, why)) {
+        return why;
+    }
+    faults.push_back(value);
+    return {};
+}
+
+std::string TakeSeed(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    const auto seed = ParseNumber(value);
+    if (!seed) {
+        return "expected a number";
+    }
+    options.config.seed = *seed;
+    return {};
+}
+
+std::string TakeFlashSize(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    const auto size = ParseNumber(value);
+    if (!size || *size == 0 || *size > device::kMaxFlashSize) {
+        return std::string("expected 1 to ") + std::to_string(device::kMaxFlashSize) + " bytes";
+    }
+    options.config.flashSize = *size;
+    return {};
+}
+
+std::string TakeTranscript(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    options.transcriptPath = value;
+    return {};
+}
+
+std::string TakeFlashDump(const std::string& value, DeviceOptions& options, FaultTexts&) {
+    options.flashDumpPath = value;
+    return {};
+}
+
+// The device options, one row each; every one takes a value.
+struct DeviceOption {
+    const char* name;
+    std::string (*take)(const std::string& value, DeviceOptions& options, FaultTexts& faults);
+};
+
+constexpr DeviceOption kDeviceOptions[] = {
+    {"--name", &TakeName},
+    {"--identity", &TakeIdentity},
+    {"--version", &TakeVersion},
+    {"--prepare", &TakePrepare},
+    {"--restart-delay", &TakeRestartDelay},
+    {"--permit", &TakePermit},
+    {"--fault", &TakeFault},
+    {"--seed", &TakeSeed},
+    {"--flash-size", &TakeFlashSize},
+    {"--transcript", &TakeTranscript},
+    {"--flash-dump", &TakeFlashDump},
+};
+
+const DeviceOption* FindDeviceOption(const std::string& name) {
+    for (const DeviceOption& option : kDeviceOptions) {
+        if (name == option.name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 OptionMatch DeviceOptionParser::Offer(std::span<const std::string> args, std::size_t& index) {
     const std::string& option = args[index];
-    static constexpr const char* kWithValue[] = {
-        "--name",  "--identity", "--version",    "--prepare",    "--restart-delay", "--permit",
-        "--fault", "--seed",     "--flash-size", "--transcript", "--flash-dump"};
-    if (std::find(std::begin(kWithValue), std::end(kWithValue), option) == std::end(kWithValue)) {
+    const DeviceOption* row = FindDeviceOption(option);
+    if (row == nullptr) {
         return OptionMatch::kNotMine;
     }
     if (index + 1 >= args.size()) {
@@ -274,63 +445,10 @@ OptionMatch DeviceOptionParser::Offer(std::span<const std::string> args, std::si
         return OptionMatch::kBad;
     }
     const std::string& value = args[++index];
-    device::DeviceConfig& config = m_options.config;
-    auto bad = [&](const std::string& why) {
+    const std::string why = row->take(value, m_options, m_faults);
+    if (!why.empty()) {
         m_error = option + " " + value + ": " + why;
         return OptionMatch::kBad;
-    };
-
-    if (option == "--name") {
-        if (value.empty()) {
-            return bad("the name is empty");
-        }
-        config.portName = value;
-    } else if (option == "--identity" || option == "--version") {
-        const auto bytes = ParseFourBytes(value);
-        if (!bytes) {
-            return bad("expected 8 hex digits");
-        }
-        (option == "--identity" ? config.identity : config.version) = *bytes;
-    } else if (option == "--prepare") {
-        const auto status = ParsePrepare(value);
-        if (!status) {
-            return bad("expected ready, restart, low-battery or a status of 0 to 127");
-        }
-        config.prepareStatus = *status;
-    } else if (option == "--restart-delay") {
-        const auto away = ParseDuration(value);
-        if (!away) {
-            return bad("expected milliseconds or 'forever'");
-        }
-        config.restartDelay = *away;
-    } else if (option == "--permit") {
-        auto types = ParseTypes(value);
-        if (!types) {
-            return bad("expected update types separated by commas, or 'none'");
-        }
-        config.permittedTypes = std::move(*types);
-    } else if (option == "--fault") {
-        std::string why;
-        if (!ParseFault(value, 0, why)) {
-            return bad(why);
-        }
-        m_faults.push_back(value);
-    } else if (option == "--seed") {
-        const auto seed = ParseNumber(value);
-        if (!seed) {
-            return bad("expected a number");
-        }
-        config.seed = *seed;
-    } else if (option == "--flash-size") {
-        const auto size = ParseNumber(value);
-        if (!size || *size == 0 || *size > device::kMaxFlashSize) {
-            return bad("expected 1 to " + std::to_string(device::kMaxFlashSize) + " bytes");
-        }
-        config.flashSize = *size;
-    } else if (option == "--transcript") {
-        m_options.transcriptPath = value;
-    } else {
-        m_options.flashDumpPath = value;
     }
     return OptionMatch::kTaken;
 }

@@ -18,6 +18,7 @@
 
 #include "app/dialog_template.h"
 #include "app/qt/artwork.h"
+#include "program/exit_codes.h"
 #include "update/strings.h"
 
 namespace {
@@ -309,7 +310,7 @@ bool Write(const std::string& path, const void* data, std::size_t size) {
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: corvane-win-resources OUTPUT_FOLDER\n");
-        return 2;
+        return corvane::kExitUsage;
     }
     // Drawing needs no display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -325,5 +326,5 @@ int main(int argc, char** argv) {
                          Write(folder + "/updater.ico", icon.data(), icon.size()) &&
                          Write(folder + "/strings.rc", strings.data(), strings.size()) &&
                          Write(folder + "/dialog.rc", dialog.data(), dialog.size());
-    return written ? 0 : 1;
+    return written ? corvane::kExitSuccess : corvane::kExitFailure;
 }

@@ -12,11 +12,10 @@
 #include "app/qt/updater_start.h"
 #include "app/updater_app.h"
 #include "device/demo_system.h"
+#include "program/exit_codes.h"
 #include "version/program_version.h"
 
 namespace {
-
-constexpr int kExitUsage = 2;
 
 void PrintHelp(std::FILE* to) {
     std::fputs(
@@ -33,7 +32,7 @@ void PrintHelp(std::FILE* to) {
 int main(int argc, char** argv) {
     if (corvane::AsksForVersion(argc, argv)) {
         corvane::PrintVersion("corvane-updater-demo");
-        return 0;
+        return corvane::kExitSuccess;
     }
     // Qt takes its own options (-platform and the like) out of argv.
     QApplication application(argc, argv);
@@ -41,12 +40,12 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             PrintHelp(stdout);
-            return 0;
+            return corvane::kExitSuccess;
         }
         if (std::strcmp(argv[i], "--unattended") != 0) {
             std::fprintf(stderr, "corvane-updater-demo: unknown option '%s'\n", argv[i]);
             PrintHelp(stderr);
-            return kExitUsage;
+            return corvane::kExitUsage;
         }
         unattended = true;
     }

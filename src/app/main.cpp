@@ -6,12 +6,13 @@
 #include "app/qt/updater_start.h"
 #include "app/updater_app.h"
 #include "midi/system_backend.h"
+#include "program/exit_codes.h"
 #include "version/program_version.h"
 
 int main(int argc, char** argv) {
     if (corvane::AsksForVersion(argc, argv)) {
         corvane::PrintVersion("corvane-updater");
-        return 0;
+        return corvane::kExitSuccess;
     }
     QApplication application(argc, argv);
     // Ties the window to the installed desktop entry and its icon.

@@ -35,33 +35,80 @@ void WriteSectionHeader(std::uint8_t* header, int slot, const SectionSource& sou
     WriteBe32(header + kChecksumOffset, sum);
 }
 
-}  // namespace
+using SectionsBySlot = std::array<const SectionSource*, kLastSlot + 1>;
 
-ContainerResult WriteContainer(const ContainerLayout& layout) {
-    if (layout.notice.size() >= kNoticeLength) {
-        return Failure("notice longer than 79 characters");
-    }
-    std::array<const SectionSource*, kLastSlot + 1> bySlot{};
+// Sorts the sections by slot; why they cannot make a container, empty when
+// they can.
+std::string SortSections(const ContainerLayout& layout, SectionsBySlot& bySlot) {
     for (const SectionSource& source : layout.sections) {
         if (source.slot < 0 || source.slot > kLastSlot) {
-            return Failure("slot " + std::to_string(source.slot) + " does not exist (0-7)");
+            return "slot " + std::to_string(source.slot) + " does not exist (0-7)";
         }
         if (bySlot[source.slot] != nullptr) {
-            return Failure("slot " + std::to_string(source.slot) + " given twice");
+            return "slot " + std::to_string(source.slot) + " given twice";
         }
         if (source.checkedLength && *source.checkedLength > source.payload.size()) {
-            return Failure("slot " + std::to_string(source.slot) +
-                           ": checked length larger than the payload");
+            return "slot " + std::to_string(source.slot) +
+                   ": checked length larger than the payload";
         }
         bySlot[source.slot] = &source;
     }
+    return {};
+}
 
+// The header, the tail that slot 7 brings, then each section's header and payload.
+std::uint64_t ContainerSize(const SectionsBySlot& bySlot) {
     std::uint64_t total = kImageHeaderSize + (bySlot[kLastSlot] != nullptr ? kSlot7TailSize : 0);
     for (const SectionSource* source : bySlot) {
         if (source != nullptr) {
             total += kSectionHeaderSize + source->payload.size();
         }
     }
+    return total;
+}
+
+void WriteImageHeader(std::vector<std::uint8_t>& image, const ContainerLayout& layout) {
+    std::memcpy(image.data() + kBannerOffset, kBanner, kBannerLength);
+    std::memset(image.data() + kNoticeOffset, 0x20, kNoticeLength - 1);
+    std::memcpy(image.data() + kNoticeOffset, layout.notice.data(), layout.notice.size());
+    image[kUpdateTypeOffset] = layout.updateType;
+    std::memset(image.data() + kHeaderTailOffset, 0x20, kImageHeaderSize - kHeaderTailOffset);
+}
+
+// Writes the section of `slot` at `offset`: its entry in the header, its
+// section header and its payload. Returns the length of its area.
+std::uint32_t WriteSection(std::vector<std::uint8_t>& image, int slot, const SectionSource& source,
+                           std::uint32_t offset) {
+    image[kMaskOffset] |= static_cast<std::uint8_t>(1u << slot);
+    const auto payloadSize = static_cast<std::uint32_t>(source.payload.size());
+    const std::uint32_t areaLength = kSectionHeaderSize + payloadSize;
+    std::uint8_t* entry = image.data() + EntryOffset(slot);
+    std::memset(entry, 0, kNameLength);
+    std::memcpy(entry, kSlotNames[slot], std::strlen(kSlotNames[slot]));
+    WriteLe32(entry + 4, offset);
+    WriteLe32(entry + 8, areaLength);
+    WriteLe32(entry + 12, source.flashAddress);
+    WriteLe32(entry + 16, payloadSize);
+
+    WriteSectionHeader(image.data() + offset, slot, source,
+                       source.checkedLength.value_or(payloadSize));
+    std::copy(source.payload.begin(), source.payload.end(),
+              image.begin() + offset + kSectionHeaderSize);
+    return areaLength;
+}
+
+}  // namespace
+
+ContainerResult WriteContainer(const ContainerLayout& layout) {
+    if (layout.notice.size() >= kNoticeLength) {
+        return Failure("notice longer than 79 characters");
+    }
+    SectionsBySlot bySlot{};
+    std::string error = SortSections(layout, bySlot);
+    if (!error.empty()) {
+        return Failure(std::move(error));
+    }
+    const std::uint64_t total = ContainerSize(bySlot);
     if (total > kImageBufferSize) {
         return Failure("container of " + std::to_string(total) +
                        " bytes is larger than the 33554432-byte image buffer");
@@ -70,35 +117,13 @@ ContainerResult WriteContainer(const ContainerLayout& layout) {
     ContainerResult result;
     std::vector<std::uint8_t>& image = result.bytes;
     image.assign(static_cast<std::size_t>(total), 0);
-    std::memcpy(image.data() + kBannerOffset, kBanner, kBannerLength);
-    std::memset(image.data() + kNoticeOffset, 0x20, kNoticeLength - 1);
-    std::memcpy(image.data() + kNoticeOffset, layout.notice.data(), layout.notice.size());
-    image[kUpdateTypeOffset] = layout.updateType;
-    std::memset(image.data() + kHeaderTailOffset, 0x20, kImageHeaderSize - kHeaderTailOffset);
-
+    WriteImageHeader(image, layout);
     std::uint32_t offset =
         kImageHeaderSize + (bySlot[kLastSlot] != nullptr ? std::uint32_t{kSlot7TailSize} : 0);
     for (int slot = 0; slot <= kLastSlot; ++slot) {
-        const SectionSource* source = bySlot[slot];
-        if (source == nullptr) {
-            continue;
+        if (bySlot[slot] != nullptr) {
+            offset += WriteSection(image, slot, *bySlot[slot], offset);
         }
-        image[kMaskOffset] |= static_cast<std::uint8_t>(1u << slot);
-        const auto payloadSize = static_cast<std::uint32_t>(source->payload.size());
-        const std::uint32_t areaLength = kSectionHeaderSize + payloadSize;
-        std::uint8_t* entry = image.data() + EntryOffset(slot);
-        std::memset(entry, 0, kNameLength);
-        std::memcpy(entry, kSlotNames[slot], std::strlen(kSlotNames[slot]));
-        WriteLe32(entry + 4, offset);
-        WriteLe32(entry + 8, areaLength);
-        WriteLe32(entry + 12, source->flashAddress);
-        WriteLe32(entry + 16, payloadSize);
-
-        WriteSectionHeader(image.data() + offset, slot, *source,
-                           source->checkedLength.value_or(payloadSize));
-        std::copy(source->payload.begin(), source->payload.end(),
-                  image.begin() + offset + kSectionHeaderSize);
-        offset += areaLength;
     }
     return result;
 }

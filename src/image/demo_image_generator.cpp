@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/container_writer.h"
+#include "program/exit_codes.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ std::vector<std::uint8_t> MainPayload() {
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: corvane-demo-image OUTPUT_FILE\n");
-        return 2;
+        return corvane::kExitUsage;
     }
     ContainerLayout layout;
     layout.notice = "Corvane demo firmware - synthetic payload, not for real devices";
@@ -78,18 +79,18 @@ int main(int argc, char** argv) {
     const corvane::image::ContainerResult result = corvane::image::WriteContainer(layout);
     if (!result.ok()) {
         std::fprintf(stderr, "corvane-demo-image: %s\n", result.error.c_str());
-        return 1;
+        return corvane::kExitFailure;
     }
     std::FILE* file = std::fopen(argv[1], "wb");
     if (file == nullptr) {
         std::fprintf(stderr, "corvane-demo-image: cannot write %s\n", argv[1]);
-        return 1;
+        return corvane::kExitFailure;
     }
     const bool written =
         std::fwrite(result.bytes.data(), 1, result.bytes.size(), file) == result.bytes.size();
     if (std::fclose(file) != 0 || !written) {
         std::fprintf(stderr, "corvane-demo-image: cannot write %s\n", argv[1]);
-        return 1;
+        return corvane::kExitFailure;
     }
-    return 0;
+    return corvane::kExitSuccess;
 }

@@ -7,10 +7,11 @@
 #include <cstdio>
 
 #include "app/updater_app.h"
+#include "program/exit_codes.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        return 2;
+        return corvane::kExitUsage;
     }
     corvane::app::CVekUpdatorApp app(argv[1]);
     app.ClaimInstanceNumber();
@@ -19,5 +20,5 @@ int main(int argc, char** argv) {
     char byte;
     while (::read(STDIN_FILENO, &byte, 1) > 0) {
     }
-    return 0;
+    return corvane::kExitSuccess;
 }

@@ -20,6 +20,7 @@
 
 #include "midi/sysex_assembler.h"
 #include "midi/system_backend.h"
+#include "program/exit_codes.h"
 
 namespace {
 
@@ -157,14 +158,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: midi_link_check --in NAME --out NAME [--count N] [--size BYTES] "
                      "[--window N]\n");
-        return 2;
+        return corvane::kExitUsage;
     }
     auto backend = CreateSystemBackend();
     const int in = IndexOf(backend->InputPortNames(), options.in);
     const int out = IndexOf(backend->OutputPortNames(), options.out);
     if (in < 0 || out < 0) {
         std::fprintf(stderr, "no port named \"%s\"\n", (in < 0 ? options.in : options.out).c_str());
-        return 1;
+        return corvane::kExitFailure;
     }
     const auto size = static_cast<std::size_t>(options.size);
     Tally tally(size);
@@ -174,7 +175,7 @@ int main(int argc, char** argv) {
     auto output = backend->OpenOutput(out);
     if (!input || !output) {
         std::fprintf(stderr, "cannot open the ports\n");
-        return 1;
+        return corvane::kExitFailure;
     }
 
     const auto start = Clock::now();
@@ -204,5 +205,5 @@ int main(int argc, char** argv) {
     const bool whole = sent == options.count && tally.received == sent && missing == 0 &&
                        tally.doubled == 0 && tally.damaged == 0;
     std::printf("%s\n", whole ? "link: every message came back once and whole" : "link: FAILED");
-    return whole ? 0 : 1;
+    return whole ? corvane::kExitSuccess : corvane::kExitFailure;
 }

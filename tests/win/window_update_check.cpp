@@ -10,6 +10,7 @@
 
 #include "app/win/resource_ids.h"
 #include "midi/utf16_win.h"
+#include "program/exit_codes.h"
 #include "tests/win/window_driver.h"
 
 namespace {
@@ -24,7 +25,7 @@ constexpr auto kPatience = std::chrono::minutes(8);
 
 int Fail(const char* what) {
     std::printf("FAIL: %s\n", what);
-    return 1;
+    return corvane::kExitFailure;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -36,7 +37,7 @@ std::string Narrow(const std::wstring& text) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: window_update_check UPDATER_EXE [SCREENSHOT.bmp]\n");
-        return 2;
+        return corvane::kExitUsage;
     }
     Program updater(argv[1]);
     if (!updater.Started()) {
@@ -88,5 +89,5 @@ int main(int argc, char** argv) {
         return Fail("the window did not close");
     }
     std::printf("window: completed and closed\n");
-    return 0;
+    return corvane::kExitSuccess;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "program/exit_codes.h"
 #include "update/strings.h"
 
 namespace corvane::app::qt {
@@ -73,10 +74,10 @@ int RunUnattended(CVekUpdatorApp& app, const BackendFactory& makeBackend,
             break;
         case InstanceClaim::kAllTaken:
             std::fprintf(stderr, "%s\n", kTooManyInstancesText);
-            return 1;
+            return kExitFailure;
         case InstanceClaim::kNoLockDirectory:
             std::fprintf(stderr, "%s\n", LockDirectoryErrorText(app.LockDirectory()).c_str());
-            return 1;
+            return kExitFailure;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
@@ -89,9 +90,9 @@ int RunUnattended(CVekUpdatorApp& app, const BackendFactory& makeBackend,
     window->exec();
     if (!run.Completed()) {
         std::fprintf(stderr, "%s\n", run.Failure().toLocal8Bit().constData());
-        return 1;
+        return kExitFailure;
     }
-    return 0;
+    return kExitSuccess;
 }
 
 }  // namespace corvane::app::qt

@@ -8,6 +8,7 @@
 
 #include "app/qt/device_access_hint.h"
 #include "app/qt/dialog_binding.h"
+#include "program/exit_codes.h"
 
 namespace corvane::app::qt {
 
@@ -38,18 +39,18 @@ int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
             break;
         case InstanceClaim::kAllTaken:
             ShowTooManyInstancesBox();
-            return 0;
+            return kExitSuccess;
         case InstanceClaim::kNoLockDirectory:
             ShowStartUpBox(QMessageBox::Critical,
                            QString::fromStdString(LockDirectoryErrorText(app.LockDirectory())));
-            return 1;
+            return kExitFailure;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
     const std::unique_ptr<UpdaterWindow> window = MakeUpdaterWindow(*backend, std::move(options));
     ShowDeviceAccessHint(*window, midi::FindBlockedMidiDevices());
     window->exec();
-    return 0;
+    return kExitSuccess;
 }
 
 }  // namespace corvane::app::qt

@@ -39,6 +39,30 @@ QLineEdit* MakeLine(QWidget* parent) {
     return line;
 }
 
+QComboBox* MakeList(QWidget* parent, const QRect& rect) {
+    auto* list = new QComboBox(parent);
+    list->setEditable(false);
+    const int fieldHeight = list->sizeHint().height();
+    list->setGeometry(rect.x(), rect.y(), rect.width(), fieldHeight);
+    // The template gives the height of the opened list; Qt counts
+    // entries.
+    list->setProperty("dropDownHeight", rect.height());
+    list->setMaxVisibleItems(
+        std::max(1, (rect.height() - fieldHeight) / (list->fontMetrics().height() + 2)));
+    return list;
+}
+
+QLabel* MakeRestartPicture(QWidget* parent, const QRect& rect) {
+    auto* restart = new QLabel(parent);
+    restart->setGeometry(rect);
+    // Centred in the control and clipped when larger, as a centred
+    // bitmap is.
+    restart->setAlignment(Qt::AlignCenter);
+    restart->setPixmap(QPixmap::fromImage(DrawRestartPicture()));
+    restart->hide();
+    return restart;
+}
+
 }  // namespace
 
 UpdaterWindow::UpdaterWindow(const LogicFactory& makeLogic)
@@ -101,18 +125,8 @@ QWidget* UpdaterWindow::MakeControl(const TemplateControl& c, const DialogUnits&
             label->setGeometry(rect);
             return label;
         }
-        case ControlKind::kList: {
-            auto* list = new QComboBox(this);
-            list->setEditable(false);
-            const int fieldHeight = list->sizeHint().height();
-            list->setGeometry(rect.x(), rect.y(), rect.width(), fieldHeight);
-            // The template gives the height of the opened list; Qt counts
-            // entries.
-            list->setProperty("dropDownHeight", rect.height());
-            list->setMaxVisibleItems(
-                std::max(1, (rect.height() - fieldHeight) / (list->fontMetrics().height() + 2)));
-            return list;
-        }
+        case ControlKind::kList:
+            return MakeList(this, rect);
         case ControlKind::kDefaultButton:
         case ControlKind::kButton: {
             auto* button = new QPushButton(c.text, this);
@@ -141,16 +155,8 @@ QWidget* UpdaterWindow::MakeControl(const TemplateControl& c, const DialogUnits&
             picture->setGeometry(rect);
             return picture;
         }
-        case ControlKind::kRestartPicture: {
-            auto* restart = new QLabel(this);
-            restart->setGeometry(rect);
-            // Centred in the control and clipped when larger, as a centred
-            // bitmap is.
-            restart->setAlignment(Qt::AlignCenter);
-            restart->setPixmap(QPixmap::fromImage(DrawRestartPicture()));
-            restart->hide();
-            return restart;
-        }
+        case ControlKind::kRestartPicture:
+            return MakeRestartPicture(this, rect);
     }
     return nullptr;
 }

@@ -6,12 +6,13 @@
 #include "app/win/updater_start.h"
 #include "app/win/version_answer.h"
 #include "device/demo_system.h"
+#include "program/exit_codes.h"
 #include "version/program_version.h"
 
 int main(int argc, char** argv) {
     if (corvane::AsksForVersion(argc, argv)) {
         corvane::app::win::AnswerVersion("corvane-updater-demo");
-        return 0;
+        return corvane::kExitSuccess;
     }
     corvane::app::CVekUpdatorApp app(corvane::app::InstanceLock::UserDirectory(),
                                      corvane::app::Program::kDemo);

@@ -8,6 +8,7 @@
 
 #include "app/win/updater_window.h"
 #include "midi/utf16_win.h"
+#include "program/exit_codes.h"
 
 namespace corvane::app::win {
 
@@ -38,13 +39,13 @@ int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
             break;
         case InstanceClaim::kAllTaken:
             ShowTooManyInstancesBox();
-            return 0;
+            return kExitSuccess;
         case InstanceClaim::kNoLockDirectory:
             // Named mutexes need no directory, so this does not happen here.
             MessageBoxW(nullptr,
                         midi::Utf16FromUtf8(LockDirectoryErrorText(app.LockDirectory())).c_str(),
                         ProgramName().c_str(), MB_OK | MB_ICONHAND);
-            return 1;
+            return kExitFailure;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
@@ -52,7 +53,7 @@ int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
         return std::make_unique<CVekUpdatorDlg>(*backend, view, loop, options);
     });
     window.RunModal();
-    return 0;
+    return kExitSuccess;
 }
 
 }  // namespace corvane::app::win
