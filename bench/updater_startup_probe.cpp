@@ -10,6 +10,7 @@
 #include "app/qt/updater_start.h"
 #include "app/updater_app.h"
 #include "midi/system_backend.h"
+#include "program/exit_codes.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     corvane::app::CVekUpdatorApp app;
     if (app.ClaimInstanceNumber() != corvane::app::InstanceClaim::kClaimed) {
-        return 1;
+        return corvane::kExitFailure;
     }
     corvane::app::CVekUpdatorDlg::Options options;
     options.instanceNumber = app.GetInstanceNumber();

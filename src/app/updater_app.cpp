@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/updater_dialog.h"
+#include "program/exit_codes.h"
 
 namespace corvane::app {
 
@@ -33,6 +34,20 @@ InstanceClaim CVekUpdatorApp::ClaimInstanceNumber() {
         }
     }
     return InstanceClaim::kAllTaken;
+}
+
+std::optional<int> ClaimForWindow(CVekUpdatorApp& app, StartUpBoxes& boxes) {
+    switch (app.ClaimInstanceNumber()) {
+        case InstanceClaim::kClaimed:
+            return std::nullopt;
+        case InstanceClaim::kAllTaken:
+            boxes.Warning(kTooManyInstancesText);
+            return kExitSuccess;
+        case InstanceClaim::kNoLockDirectory:
+            boxes.Error(LockDirectoryErrorText(app.LockDirectory()));
+            return kExitFailure;
+    }
+    return kExitFailure;
 }
 
 }  // namespace corvane::app

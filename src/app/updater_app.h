@@ -49,4 +49,17 @@ private:
     int m_nInstance = 0;
 };
 
+// The boxes a window shows, with no owner, when its copy may not run.
+class StartUpBoxes {
+public:
+    virtual ~StartUpBoxes() = default;
+    virtual void Warning(const std::string& text) = 0;
+    virtual void Error(const std::string& text) = 0;
+};
+
+// Claims a number for a window's copy. Where it cannot, shows why and gives
+// the exit status: success when twenty copies run (the warning is the whole
+// answer), failure when the lock directory cannot be used.
+std::optional<int> ClaimForWindow(CVekUpdatorApp& app, StartUpBoxes& boxes);
+
 }  // namespace corvane::app

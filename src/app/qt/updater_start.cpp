@@ -19,31 +19,28 @@ std::unique_ptr<UpdaterWindow> MakeUpdaterWindow(midi::MidiBackend& backend,
 
 namespace {
 
-// A box that belongs to no window, the program's name as its caption.
-void ShowStartUpBox(QMessageBox::Icon icon, const QString& text) {
-    const QString caption = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    QMessageBox box(icon, caption, text, QMessageBox::Ok);
-    box.exec();
-}
+// Boxes that belong to no window, the program's name as their caption.
+class Boxes final : public StartUpBoxes {
+public:
+    void Warning(const std::string& text) override { Show(QMessageBox::Warning, text); }
+    void Error(const std::string& text) override { Show(QMessageBox::Critical, text); }
+
+private:
+    static void Show(QMessageBox::Icon icon, const std::string& text) {
+        const QString caption =
+            QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+        QMessageBox box(icon, caption, QString::fromStdString(text), QMessageBox::Ok);
+        box.exec();
+    }
+};
 
 }  // namespace
 
-void ShowTooManyInstancesBox() {
-    ShowStartUpBox(QMessageBox::Warning, kTooManyInstancesText);
-}
-
 int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
                CVekUpdatorDlg::Options options) {
-    switch (app.ClaimInstanceNumber()) {
-        case InstanceClaim::kClaimed:
-            break;
-        case InstanceClaim::kAllTaken:
-            ShowTooManyInstancesBox();
-            return kExitSuccess;
-        case InstanceClaim::kNoLockDirectory:
-            ShowStartUpBox(QMessageBox::Critical,
-                           QString::fromStdString(LockDirectoryErrorText(app.LockDirectory())));
-            return kExitFailure;
+    Boxes boxes;
+    if (const std::optional<int> refused = ClaimForWindow(app, boxes)) {
+        return *refused;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();

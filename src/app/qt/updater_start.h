@@ -14,13 +14,9 @@ namespace corvane::app::qt {
 
 using BackendFactory = std::function<std::unique_ptr<midi::MidiBackend>()>;
 
-// The window bound to a dialog on `backend`, watching its port lists.
+// The window bound to a dialog on `backend`.
 std::unique_ptr<UpdaterWindow> MakeUpdaterWindow(midi::MidiBackend& backend,
                                                  CVekUpdatorDlg::Options options);
-
-// The box of a copy beyond the last number: no owner, OK, warning icon, the
-// program's name as caption. Returns once closed.
-void ShowTooManyInstancesBox();
 
 // Claims a number with `app`; then runs the window on the backend that
 // `makeBackend` gives until it closes, or shows the refusal, or the error

@@ -22,30 +22,30 @@ std::wstring ProgramName() {
     return name.substr(0, name.find_last_of(L'.'));
 }
 
-}  // namespace
+// Boxes that belong to no window, the program's file name as their caption.
+// Named mutexes need no directory, so the error does not come here.
+class Boxes final : public StartUpBoxes {
+public:
+    void Warning(const std::string& text) override { Show(text, MB_ICONEXCLAMATION); }
+    void Error(const std::string& text) override { Show(text, MB_ICONHAND); }
 
-void ShowTooManyInstancesBox() {
-    MessageBoxW(nullptr, midi::Utf16FromUtf8(kTooManyInstancesText).c_str(), ProgramName().c_str(),
-                MB_OK | MB_ICONEXCLAMATION);
-}
+private:
+    static void Show(const std::string& text, UINT icon) {
+        MessageBoxW(nullptr, midi::Utf16FromUtf8(text).c_str(), ProgramName().c_str(),
+                    MB_OK | icon);
+    }
+};
+
+}  // namespace
 
 int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
                CVekUpdatorDlg::Options options) {
     // The progress bar is one of the common controls.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
-    switch (app.ClaimInstanceNumber()) {
-        case InstanceClaim::kClaimed:
-            break;
-        case InstanceClaim::kAllTaken:
-            ShowTooManyInstancesBox();
-            return kExitSuccess;
-        case InstanceClaim::kNoLockDirectory:
-            // Named mutexes need no directory, so this does not happen here.
-            MessageBoxW(nullptr,
-                        midi::Utf16FromUtf8(LockDirectoryErrorText(app.LockDirectory())).c_str(),
-                        ProgramName().c_str(), MB_OK | MB_ICONHAND);
-            return kExitFailure;
+    Boxes boxes;
+    if (const std::optional<int> refused = ClaimForWindow(app, boxes)) {
+        return *refused;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();

@@ -14,10 +14,6 @@ namespace corvane::app::win {
 
 using BackendFactory = std::function<std::unique_ptr<midi::MidiBackend>()>;
 
-// The box of a copy beyond the last number: no owner, OK, exclamation icon,
-// the program's file name without extension as caption. Returns once closed.
-void ShowTooManyInstancesBox();
-
 // Returns the process exit code.
 int RunUpdater(CVekUpdatorApp& app, const BackendFactory& makeBackend,
                CVekUpdatorDlg::Options options = {});
