@@ -185,35 +185,29 @@ struct CheckedImage {
     ParseReport report;
 };
 
-// Reads and checks the file the arguments name; on failure, the exit code.
-std::optional<CheckedImage> LoadAndCheck(int argc, char** argv, int& exitCode) {
+// Reads and checks the file the arguments name, then runs `command` on it;
+// the exit code of a usage error or an unreadable file otherwise.
+int OnCheckedImage(int argc, char** argv, int (*command)(const CheckedImage&)) {
     auto options = ParseImageOptions(argc, argv);
     if (!options) {
-        exitCode = Usage();
-        return std::nullopt;
+        return Usage();
     }
     auto bytes = ReadFile(options->path);
     if (!bytes) {
-        exitCode = kExitFailure;
-        return std::nullopt;
+        return kExitFailure;
     }
     CheckedImage checked;
     checked.options = std::move(*options);
     checked.bytes = std::move(*bytes);
     checked.report = checked.parser->Diagnose(checked.bytes.data(), checked.bytes.size(),
                                               MakeImageCheck(checked.options.deviceVersion));
-    return checked;
+    return command(checked);
 }
 
-int Info(int argc, char** argv) {
-    int exitCode = kExitSuccess;
-    const auto checked = LoadAndCheck(argc, argv, exitCode);
-    if (!checked) {
-        return exitCode;
-    }
-    const ImageOptions& options = checked->options;
-    const std::vector<std::uint8_t>& image = checked->bytes;
-    const ParseReport& report = checked->report;
+int Info(const CheckedImage& checked) {
+    const ImageOptions& options = checked.options;
+    const std::vector<std::uint8_t>& image = checked.bytes;
+    const ParseReport& report = checked.report;
     std::array<std::uint8_t, kImageHeaderSize> header{};
     CopyImageBytes(header.data(), image.data(), image.size(), 0, header.size());
     std::printf("file            %s (%zu bytes)\n", options.path.c_str(), image.size());
@@ -226,7 +220,7 @@ int Info(int argc, char** argv) {
     std::printf("device version  %02X%02X%02X%02X\n", options.deviceVersion[0],
                 options.deviceVersion[1], options.deviceVersion[2], options.deviceVersion[3]);
 
-    PrintSlots(image, report, *checked->parser, options.deviceVersion);
+    PrintSlots(image, report, *checked.parser, options.deviceVersion);
     if (report.fault != ImageFault::kNone) {
         std::printf("\nverdict: refused: %s%s\n", image.empty() ? "empty file; " : "",
                     Describe(report).c_str());
@@ -236,15 +230,10 @@ int Info(int argc, char** argv) {
     return kExitSuccess;
 }
 
-int Verify(int argc, char** argv) {
-    int exitCode = kExitSuccess;
-    const auto checked = LoadAndCheck(argc, argv, exitCode);
-    if (!checked) {
-        return exitCode;
-    }
-    const ImageOptions& options = checked->options;
-    const std::vector<std::uint8_t>& image = checked->bytes;
-    const ParseReport& report = checked->report;
+int Verify(const CheckedImage& checked) {
+    const ImageOptions& options = checked.options;
+    const std::vector<std::uint8_t>& image = checked.bytes;
+    const ParseReport& report = checked.report;
     if (report.fault != ImageFault::kNone) {
         std::fprintf(stderr, "%s: refused: %s%s\n", options.path.c_str(),
                      image.empty() ? "empty file; " : "", Describe(report).c_str());
@@ -361,10 +350,10 @@ int main(int argc, char** argv) {
         return kExitSuccess;
     }
     if (command == "info") {
-        return Info(argc, argv);
+        return OnCheckedImage(argc, argv, Info);
     }
     if (command == "verify") {
-        return Verify(argc, argv);
+        return OnCheckedImage(argc, argv, Verify);
     }
     if (command == "build") {
         return Build(argc, argv);
