@@ -465,6 +465,7 @@ UpdateProcedure::StepResult UpdateProcedure::WriteRegion(std::uint32_t address, 
             block = length - done;
         }
         const std::uint8_t model = m_messenger.ModelByte();
+        const bool fenced = owed;
         const Outcome outcome =
             owed ? Fence()
                  : Request(
@@ -493,6 +494,11 @@ UpdateProcedure::StepResult UpdateProcedure::WriteRegion(std::uint32_t address, 
                 return StopFor(outcome, IDS_TIMEOUT_2);
             case Outcome::kLost:
                 continue;  // counted at its time-out; the pause is behind it too
+            case Outcome::kReply:
+                if (fenced) {
+                    continue;  // a late refusal: the same send, counted at its time-out
+                }
+                break;
             default:
                 break;
         }
