@@ -21,7 +21,8 @@ struct DeviceBinding {
 
 // Every device whose ports carry one of `bases` (numbered or not), in the
 // order of the input list: an input with the first output of its socket, or,
-// where the socket is unknown, with the output of the very same name.
+// where the socket is unknown, with the output of the very same name. None
+// while the system's lists keep changing under repeated looks.
 std::vector<DeviceBinding> FindDevices(MidiBackend& system, const std::vector<std::string>& bases);
 
 class BoundPorts final : public MidiBackend {
