@@ -31,22 +31,20 @@ Listing List(MidiBackend& system, bool input) {
     return listing;
 }
 
-struct Listings {
-    Listing in;
-    Listing out;
-};
-
-// A device coming or going while the system is listed can leave its ports
-// without their socket for that look (its card is gone before the socket is
-// read, or a count changed between two looks), and it would pass for another
-// device, followed by its name. So devices are found only in listings that two
-// looks in a row agree on; nothing while the system keeps changing.
-std::optional<Listings> SteadyListings(MidiBackend& system) {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        Listings first{List(system, true), List(system, false)};
-        if (List(system, true) == first.in && List(system, false) == first.out) {
-            return first;
+// A device coming or going while the system is listed can leave ports
+// without their socket for that look (a card gone before its socket is read,
+// or a count that changed between two looks blanks a whole source's
+// sockets): a device would pass for another one followed by its name, or its
+// run would take it for gone. So a listing counts when two looks in a row
+// agree on it; nothing while the system keeps changing.
+std::optional<Listing> SteadyListing(MidiBackend& system, bool input) {
+    Listing last = List(system, input);
+    for (int attempt = 1; attempt < kAttempts; ++attempt) {
+        Listing again = List(system, input);
+        if (again == last) {
+            return last;
         }
+        last = std::move(again);
     }
     return std::nullopt;
 }
@@ -83,13 +81,16 @@ auto OpenBetweenListings(MidiBackend& system, const DeviceBinding& binding,
                          const std::vector<std::string>& bases, bool input, Open open)
     -> decltype(open(0)) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const Listing before = List(system, input);
-        const auto place = PlaceIn(before, binding, bases, input);
+        const std::optional<Listing> before = SteadyListing(system, input);
+        if (!before) {
+            continue;
+        }
+        const auto place = PlaceIn(*before, binding, bases, input);
         if (!place) {
             return nullptr;
         }
         auto connection = open(place->first);
-        if (List(system, input) == before) {
+        if (List(system, input) == *before) {
             return connection;
         }
     }
@@ -98,13 +99,15 @@ auto OpenBetweenListings(MidiBackend& system, const DeviceBinding& binding,
 
 }  // namespace
 
-std::vector<DeviceBinding> FindDevices(MidiBackend& system, const std::vector<std::string>& bases) {
-    const std::optional<Listings> listings = SteadyListings(system);
-    if (!listings) {
-        return {};
+std::optional<std::vector<DeviceBinding>> FindDevices(MidiBackend& system,
+                                                      const std::vector<std::string>& bases) {
+    const std::optional<Listing> steadyIn = SteadyListing(system, true);
+    const std::optional<Listing> steadyOut = SteadyListing(system, false);
+    if (!steadyIn || !steadyOut) {
+        return std::nullopt;
     }
-    const Listing& in = listings->in;
-    const Listing& out = listings->out;
+    const Listing& in = *steadyIn;
+    const Listing& out = *steadyOut;
     std::vector<DeviceBinding> devices;
     auto known = [&devices](const DeviceBinding& d) {
         for (const DeviceBinding& other : devices) {
@@ -140,7 +143,9 @@ BoundPorts::BoundPorts(MidiBackend& system, DeviceBinding binding, std::vector<s
     : m_system(system), m_binding(std::move(binding)), m_bases(std::move(bases)) {}
 
 BoundPorts::Place BoundPorts::Find(bool input) const {
-    auto place = PlaceIn(List(m_system, input), m_binding, m_bases, input);
+    // While the system keeps changing, its last look.
+    const std::optional<Listing> steady = SteadyListing(m_system, input);
+    auto place = PlaceIn(steady ? *steady : List(m_system, input), m_binding, m_bases, input);
     return place ? Place{place->first, std::move(place->second)} : Place{};
 }
 
