@@ -150,7 +150,8 @@ fleet_of() {
         sockets[i]=$(socket_of "$udc")
         before[i]=$(enumerations_at "${sockets[$i]}")
         start_gadget "$udc" "$work/$name-$i.devsim" --prepare restart --restart-delay 1000 \
-            --exit-after-update --flash-dump "$work/$name-$i.flash" ||
+            --exit-after-update --flash-dump "$work/$name-$i.flash" \
+            --transcript "$work/$name-$i.transcript" ||
             { fail "the gadget on $udc did not appear on the host side"; return; }
     done
     local start
@@ -325,11 +326,11 @@ fleet_faults_scenario() {
     for i in 0 1 2 3; do
         sockets[i]=$(socket_of "${udcs[$i]}")
     done
-    start_gadget "${udcs[0]}" "$work/faults-0.devsim" --prepare low-battery &&
-        start_gadget "${udcs[1]}" "$work/faults-1.devsim" --fault vanish:block:40 &&
-        start_gadget "${udcs[2]}" "$work/faults-2.devsim" --prepare restart \
+    start_gadget "${udcs[0]}" "$work/faults-0.devsim" --transcript "$work/faults-0.transcript" --prepare low-battery &&
+        start_gadget "${udcs[1]}" "$work/faults-1.devsim" --transcript "$work/faults-1.transcript" --fault vanish:block:40 &&
+        start_gadget "${udcs[2]}" "$work/faults-2.devsim" --transcript "$work/faults-2.transcript" --prepare restart \
             --restart-delay 1000 --exit-after-update --flash-dump "$work/faults-2.flash" &&
-        start_gadget "${udcs[3]}" "$work/faults-3.devsim" --prepare restart \
+        start_gadget "${udcs[3]}" "$work/faults-3.devsim" --transcript "$work/faults-3.transcript" --prepare restart \
             --restart-delay 1000 --exit-after-update --flash-dump "$work/faults-3.flash" ||
         { fail "a gadget did not appear on the host side"; return; }
     timeout 200 "$bin/corvane-flash" --all >"$work/faults.out" 2>"$work/faults.err"
