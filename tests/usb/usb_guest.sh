@@ -52,6 +52,12 @@ devsim_visible() {
 }
 
 # ---- several gadgets -----------------------------------------------------
+# How long a gadget of the four-device runs stays away for its restart, in
+# ms: a run sees its device go by the port lists, looked at about once a
+# second, and with four devices and their runs on two emulated cores a look
+# takes a while; a shorter absence can fall between two looks.
+fleet_restart=2500
+
 # The USB device controllers, the first one first.
 controllers() {
     ls /sys/class/udc | sort -V
@@ -149,7 +155,7 @@ fleet_of() {
         udc=${udcs[$i]}
         sockets[i]=$(socket_of "$udc")
         before[i]=$(enumerations_at "${sockets[$i]}")
-        start_gadget "$udc" "$work/$name-$i.devsim" --prepare restart --restart-delay 1000 \
+        start_gadget "$udc" "$work/$name-$i.devsim" --prepare restart --restart-delay "$fleet_restart" \
             --exit-after-update --flash-dump "$work/$name-$i.flash" \
             --transcript "$work/$name-$i.transcript" ||
             { fail "the gadget on $udc did not appear on the host side"; return; }
@@ -329,9 +335,9 @@ fleet_faults_scenario() {
     start_gadget "${udcs[0]}" "$work/faults-0.devsim" --transcript "$work/faults-0.transcript" --prepare low-battery &&
         start_gadget "${udcs[1]}" "$work/faults-1.devsim" --transcript "$work/faults-1.transcript" --fault vanish:block:40 &&
         start_gadget "${udcs[2]}" "$work/faults-2.devsim" --transcript "$work/faults-2.transcript" --prepare restart \
-            --restart-delay 1000 --exit-after-update --flash-dump "$work/faults-2.flash" &&
+            --restart-delay "$fleet_restart" --exit-after-update --flash-dump "$work/faults-2.flash" &&
         start_gadget "${udcs[3]}" "$work/faults-3.devsim" --transcript "$work/faults-3.transcript" --prepare restart \
-            --restart-delay 1000 --exit-after-update --flash-dump "$work/faults-3.flash" ||
+            --restart-delay "$fleet_restart" --exit-after-update --flash-dump "$work/faults-3.flash" ||
         { fail "a gadget did not appear on the host side"; return; }
     timeout 200 "$bin/corvane-flash" --all >"$work/faults.out" 2>"$work/faults.err"
     status=$?
@@ -371,7 +377,7 @@ fleet_wait_scenario() {
     flash=$!
     wait_for_line "$work/wait.out" "^#1 ${sockets[0]}: found " ||
         { stop_process $flash; fail "corvane-flash --wait did not find the first device"; return; }
-    start_gadget "${udcs[1]}" "$work/wait-1.devsim" --prepare restart --restart-delay 1000 \
+    start_gadget "${udcs[1]}" "$work/wait-1.devsim" --prepare restart --restart-delay "$fleet_restart" \
         --exit-after-update --flash-dump "$work/wait-1.flash" ||
         { stop_process $flash; fail "the second gadget did not appear on the host side"; return; }
     wait_for_line "$work/wait.out" "^#2 ${sockets[1]}: completed in " ||
