@@ -13,14 +13,27 @@ std::string FleetRun::Key(const midi::DeviceBinding& device) {
     return device.socket.empty() ? "name:" + device.inName : "socket:" + device.socket;
 }
 
-void FleetRun::Look() {
+namespace {
+
+// Looks at the start, a look period apart, for one the system holds still for.
+constexpr int kFirstLooks = 20;
+
+}  // namespace
+
+bool FleetRun::Look() {
+    const auto found = midi::FindDevices(m_system, m_options.names);
+    if (!found) {
+        // What is plugged in stays as the last look saw it: a device still
+        // there is no new plug at the next look.
+        return false;
+    }
     std::set<std::string> present;
     for (const auto& run : m_runs) {
         if (!run->Ended()) {
             present.insert(Key(run->Device()));
         }
     }
-    for (const midi::DeviceBinding& device : midi::FindDevices(m_system, m_options.names)) {
+    for (const midi::DeviceBinding& device : *found) {
         const std::string key = Key(device);
         // Still plugged in since the last look, or still being updated
         // (away for its restart, say): no new plug.
@@ -32,10 +45,16 @@ void FleetRun::Look() {
         present.insert(key);
     }
     m_present = std::move(present);
+    return true;
 }
 
 int FleetRun::Run() {
-    Look();
+    for (int look = 1; !Look() && look < kFirstLooks; ++look) {
+        std::unique_lock lock(m_mutex);
+        if (m_wake.wait_for(lock, m_options.lookPeriod, [this] { return m_stop; })) {
+            break;
+        }
+    }
     for (;;) {
         bool stop = false;
         bool abandon = false;

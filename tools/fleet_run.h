@@ -44,8 +44,9 @@ public:
     void Stop(bool abandon);
 
 private:
-    // Starts a run for each device plugged in since the last look.
-    void Look();
+    // Starts a run for each device plugged in since the last look; false
+    // when the system kept changing and the look learnt nothing.
+    bool Look();
     // A device's identity between two looks: its socket, or its input's name.
     static std::string Key(const midi::DeviceBinding& device);
 

@@ -19,8 +19,11 @@ namespace fs = std::filesystem;
 
 const fs::path kGadgets = "/sys/kernel/config/usb_gadget";
 const fs::path kControllers = "/sys/class/udc";
-// The ALSA card id of the gadget side, for finding its raw MIDI device.
-constexpr const char* kCardId = "CorvaneDevsim";
+// The ALSA card id of the gadget side, for finding its raw MIDI device, is
+// this prefix and the process id: several gadgets live side by side, and ALSA
+// gives a taken id a suffix, so a shared id would find another gadget's card.
+// Card ids hold at most 15 characters; a pid has at most 7 digits.
+constexpr const char* kCardIdPrefix = "Devsim";
 // Binding registers the gadget side's sound card before it returns; the wait
 // covers a slow machine.
 constexpr auto kCardWait = std::chrono::seconds(10);
@@ -35,8 +38,8 @@ bool WriteText(const fs::path& file, const std::string& text) {
 
 class UsbMidiGadget final : public RawMidiLink {
 public:
-    UsbMidiGadget(fs::path root, std::string udc)
-        : m_root(std::move(root)), m_udc(std::move(udc)) {}
+    UsbMidiGadget(fs::path root, std::string udc, std::string cardId)
+        : m_root(std::move(root)), m_udc(std::move(udc)), m_cardId(std::move(cardId)) {}
     ~UsbMidiGadget() override {
         Disappear();
         std::error_code ignored;
@@ -58,7 +61,7 @@ public:
         m_bound = true;
         const auto deadline = std::chrono::steady_clock::now() + kCardWait;
         while (std::chrono::steady_clock::now() < deadline) {
-            const int card = snd_card_get_index(kCardId);
+            const int card = snd_card_get_index(m_cardId.c_str());
             if (card >= 0) {
                 const std::string address = "hw:" + std::to_string(card) + ",0,0";
                 return RawMidiAddresses{address, address};
@@ -79,6 +82,7 @@ public:
 private:
     const fs::path m_root;
     const std::string m_udc;
+    const std::string m_cardId;
     bool m_bound = false;  // touched by the device's thread or the owner, never both
 };
 
@@ -110,14 +114,17 @@ std::unique_ptr<RawMidiLink> CreateUsbMidiGadget(const std::string& product,
                      udc == "auto" ? "" : " ", udc == "auto" ? "" : udc.c_str());
         return nullptr;
     }
-    const fs::path root = kGadgets / ("corvane-devsim-" + std::to_string(getpid()));
+    const std::string pid = std::to_string(getpid());
+    const fs::path root = kGadgets / ("corvane-devsim-" + pid);
     if (!MakeDirs(root)) {
         std::fprintf(stderr, "corvane-devsim: cannot build a USB gadget under %s\n",
                      kGadgets.c_str());
         return nullptr;
     }
     // The link owns the directories from here on, and removes them if a value is refused.
-    auto gadget = std::make_unique<UsbMidiGadget>(root, controller);
+    std::string cardId = kCardIdPrefix;
+    cardId += pid;
+    auto gadget = std::make_unique<UsbMidiGadget>(root, controller, cardId);
     const fs::path function = root / "functions/midi.usb0";
     const bool written =
         WriteText(root / "idVendor", "0x1d6b") && WriteText(root / "idProduct", "0x0104") &&
@@ -126,7 +133,7 @@ std::unique_ptr<RawMidiLink> CreateUsbMidiGadget(const std::string& product,
         WriteText(root / "strings/0x409/product", product) &&
         WriteText(root / "strings/0x409/serialnumber", "0001") &&
         WriteText(root / "configs/c.1/strings/0x409/configuration", "MIDI") &&
-        WriteText(root / "configs/c.1/MaxPower", "100") && WriteText(function / "id", kCardId) &&
+        WriteText(root / "configs/c.1/MaxPower", "100") && WriteText(function / "id", cardId) &&
         WriteText(function / "in_ports", "1") && WriteText(function / "out_ports", "1");
     std::error_code error;
     if (!written) {

@@ -3,6 +3,7 @@
 // in: FindDevices pairs each device's input with its output, and BoundPorts
 // shows one of them to a dialog as if the system held that device alone.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,10 @@ struct DeviceBinding {
 // Every device whose ports carry one of `bases` (numbered or not), in the
 // order of the input list: an input with the first output of its socket, or,
 // where the socket is unknown, with the output of the very same name.
-std::vector<DeviceBinding> FindDevices(MidiBackend& system, const std::vector<std::string>& bases);
+// Nothing while the system's lists keep changing under repeated looks: what
+// is plugged in is not known then, and a later look tells.
+std::optional<std::vector<DeviceBinding>> FindDevices(MidiBackend& system,
+                                                      const std::vector<std::string>& bases);
 
 class BoundPorts final : public MidiBackend {
 public:

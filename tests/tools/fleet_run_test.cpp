@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 
 #include "device/loopback_ports.h"
 #include "device/simulated_bench.h"
+#include "midi/device_binding.h"
 #include "support/dialog_harness.h"
 #include "support/update_fixture.h"
 #include "tools/fleet_run.h"
@@ -307,6 +309,116 @@ TEST(FleetRunTest, WithoutSocketsDevicesAreBoundByName) {
     EXPECT_EQ(found, (std::vector<std::string>{name, name}));
     EXPECT_EQ(a->Counters().Requests(RequestKind::kClosing), 1);
     EXPECT_EQ(b->Counters().Requests(RequestKind::kErase), 0);
+}
+
+// Three identical devices at sockets 1-1, 2-1 and 3-1, on a system that
+// changes between two looks at it: the first device leaves while a port is
+// being opened (the numbers of the names and the indexes move up), or the
+// first look at each direction misses the socket of the second (it arrives).
+class ChangingSystem final : public midi::MidiBackend {
+public:
+    bool leaveOnOpen = false;
+    bool firstLooksMissSecondSocket = false;
+    std::multiset<std::string> open;  // the sockets of the connections open now
+
+    std::vector<std::string> InputPortNames() override { return Names(); }
+    std::vector<std::string> OutputPortNames() override { return Names(); }
+    std::vector<std::string> InputPortSockets() override { return Sockets(m_inputLooks); }
+    std::vector<std::string> OutputPortSockets() override { return Sockets(m_outputLooks); }
+    std::unique_ptr<midi::OutputConnection> OpenOutput(int index) override {
+        return std::make_unique<Output>(*this, Opening(index));
+    }
+    std::unique_ptr<midi::InputConnection> OpenInput(int index, midi::InputHandler) override {
+        return std::make_unique<Input>(*this, Opening(index));
+    }
+
+private:
+    struct Held {
+        Held(ChangingSystem& system, std::string socket) : system(system), socket(socket) {
+            system.open.insert(socket);
+        }
+        ~Held() { system.open.erase(system.open.find(socket)); }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+        ChangingSystem& system;
+        const std::string socket;
+    };
+    struct Output final : midi::OutputConnection {
+        Output(ChangingSystem& system, std::string socket) : held(system, std::move(socket)) {}
+        bool Send(midi::ByteView) override { return true; }
+        Held held;
+    };
+    struct Input final : midi::InputConnection {
+        Input(ChangingSystem& system, std::string socket) : held(system, std::move(socket)) {}
+        Held held;
+    };
+
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < m_sockets.size(); ++i) {
+            names.push_back(app::DevicePortNames().front());
+            if (i > 0) {
+                names.back() += " (" + std::to_string(i + 1) + ")";
+            }
+        }
+        return names;
+    }
+    std::vector<std::string> Sockets(int& looks) {
+        std::vector<std::string> sockets = m_sockets;
+        if (looks++ == 0 && firstLooksMissSecondSocket) {
+            sockets[1].clear();
+        }
+        return sockets;
+    }
+    std::string Opening(int index) {
+        if (leaveOnOpen) {
+            leaveOnOpen = false;
+            m_sockets.erase(m_sockets.begin());
+        }
+        return m_sockets.at(static_cast<std::size_t>(index));
+    }
+
+    std::vector<std::string> m_sockets{"1-1", "2-1", "3-1"};
+    int m_inputLooks = 0;
+    int m_outputLooks = 0;
+};
+
+// The ports of the device in the middle: its own, however the system's lists
+// change while they are found and opened, never a neighbour's.
+TEST(FleetRunTest, EachDeviceIsFoundAndOpenedAtItsOwnSocketWhileTheSystemChanges) {
+    const std::vector<std::string> bases = app::DevicePortNames();
+    const std::set<std::string> all{"1-1", "2-1", "3-1"};
+    for (bool miss : {false, true}) {
+        SCOPED_TRACE(miss ? "the first looks miss a socket" : "steady");
+        ChangingSystem system;
+        system.firstLooksMissSecondSocket = miss;
+        const auto devices = midi::FindDevices(system, bases);
+        ASSERT_TRUE(devices);
+        std::set<std::string> sockets;
+        for (const midi::DeviceBinding& device : *devices) {
+            sockets.insert(device.socket);
+        }
+        EXPECT_EQ(sockets, all);
+    }
+    for (bool opensInput : {false, true}) {
+        SCOPED_TRACE(opensInput ? "input" : "output");
+        ChangingSystem system;
+        const auto devices =
+            midi::FindDevices(system, bases).value_or(std::vector<midi::DeviceBinding>{});
+        ASSERT_EQ(devices.size(), 3u);
+        ASSERT_EQ(devices[1].socket, "2-1");
+        midi::BoundPorts ports(system, devices[1], bases);
+        system.leaveOnOpen = true;
+        std::unique_ptr<midi::OutputConnection> output;
+        std::unique_ptr<midi::InputConnection> input;
+        if (opensInput) {
+            input = ports.OpenInput(0, [](midi::ByteView) {});
+        } else {
+            output = ports.OpenOutput(0);
+        }
+        EXPECT_TRUE(input || output);
+        EXPECT_EQ(system.open, std::multiset<std::string>{"2-1"});
+    }
 }
 
 // A bench: each unit is updated as it is plugged in, once, until stopped.

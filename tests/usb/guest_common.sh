@@ -44,17 +44,28 @@ summary=$results/summary
 product="BRAX Lumen Series"
 devsim_pid=""
 devsim_link=()
+# The further corvane-devsim processes of a scenario with several devices,
+# ended with the scenario as devsim_pid is.
+devsim_pids=()
 
-stop_devsim() {
-    [ -n "$devsim_pid" ] || return 0
-    kill -TERM "$devsim_pid" 2>/dev/null
+stop_process() {
+    local pid=$1
+    kill -TERM "$pid" 2>/dev/null
     for _ in $(seq 100); do
-        kill -0 "$devsim_pid" 2>/dev/null || break
+        kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
-    kill -KILL "$devsim_pid" 2>/dev/null
-    wait "$devsim_pid" 2>/dev/null
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+}
+
+stop_devsim() {
+    local pid
+    for pid in $devsim_pid "${devsim_pids[@]}"; do
+        stop_process "$pid"
+    done
     devsim_pid=""
+    devsim_pids=()
 }
 
 # Starts corvane-devsim on devsim_link (its own sequencer ports when empty)
@@ -73,21 +84,28 @@ start_devsim() {
     devsim_visible
 }
 
-# Waits for corvane-devsim to end by itself (or after SIGTERM with
+# Waits for process PID to end by itself (or after SIGTERM with
 # "terminate"); false unless it exited with 0.
-devsim_exited() {
-    local status=""
-    [ "${1:-}" = terminate ] && kill -TERM "$devsim_pid"
+process_exited() {
+    local pid=$1 status=""
+    [ "${2:-}" = terminate ] && kill -TERM "$pid"
     for _ in $(seq 200); do
-        if ! kill -0 "$devsim_pid" 2>/dev/null; then
-            wait "$devsim_pid"
+        if ! kill -0 "$pid" 2>/dev/null; then
+            wait "$pid"
             status=$?
             break
         fi
         sleep 0.1
     done
-    devsim_pid=""
     [ "$status" = 0 ]
+}
+
+# The same for corvane-devsim.
+devsim_exited() {
+    process_exited "$devsim_pid" "${1:-}"
+    local status=$?
+    devsim_pid=""
+    return $status
 }
 
 # The payloads must stand in flash: INFO (image bytes 512..4607) at 0x149000,

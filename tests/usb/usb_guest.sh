@@ -13,11 +13,18 @@ bin=$1
 image=$2
 shift 2
 scenarios=("$@")
-[ ${#scenarios[@]} -gt 0 ] || scenarios=(rawmidi full restart low_battery rawmidi_port busy window loopback)
+[ ${#scenarios[@]} -gt 0 ] ||
+    scenarios=(rawmidi full restart low_battery rawmidi_port busy window loopback
+               fleet fleet_faults fleet_wait)
 source "$(dirname "$0")/guest_common.sh"
 
-for module in configfs dummy_hcd libcomposite usb_f_midi snd-usb-audio snd-seq snd-seq-midi; do
-    modprobe "$module" || echo "modprobe $module failed" >>"$results/modules.log"
+# Four controllers, each a host and a device side of a USB bus of its own, so
+# that four gadgets can be plugged in at once.
+gadgets=4
+for module in configfs "dummy_hcd num=$gadgets" libcomposite usb_f_midi snd-usb-audio snd-seq \
+              snd-seq-midi; do
+    # shellcheck disable=SC2086 # a module's parameters are words of their own
+    modprobe $module || echo "modprobe $module failed" >>"$results/modules.log"
 done
 mount -t configfs none /sys/kernel/config
 # Without its sequencer device nodes the sequencer part of the backend lists nothing.
@@ -42,6 +49,139 @@ wait_host_card() {
 devsim_link=(--usb-gadget auto)
 devsim_visible() {
     wait_host_card
+}
+
+# ---- several gadgets -----------------------------------------------------
+# How long a gadget of the four-device runs stays away for its restart, in
+# ms: a run sees its device go by the port lists, looked at about once a
+# second, and with four devices and their runs on two emulated cores a look
+# takes a while; a shorter absence can fall between two looks.
+fleet_restart=2500
+
+# The USB device controllers, the first one first.
+controllers() {
+    ls /sys/class/udc | sort -V
+}
+
+# first_controllers N: the first N controllers, one a word (no process
+# substitution: the guest's /dev has no /dev/fd).
+first_controllers() {
+    controllers | head -n "$1" | tr '\n' ' '
+}
+
+# Where the host side sees the gadget of device controller UDC: port 1 of the
+# root hub of the bus whose host controller is UDC's partner.
+socket_of() {
+    local hcd=/sys/bus/platform/devices/${1/dummy_udc/dummy_hcd} bus
+    bus=$(basename "$(ls -d "$hcd"/usb[0-9]*)")
+    echo "${bus#usb}-1"
+}
+
+# Whether snd-usb-audio has a sound card on the device at SOCKET.
+card_at() {
+    compgen -G "/sys/bus/usb/devices/$1:*/sound/card*" >/dev/null
+}
+
+# start_gadget UDC LOG [device option...]: corvane-devsim as a gadget on UDC,
+# once the host side has its sound card. Its pid goes to devsim_pids.
+start_gadget() {
+    local udc=$1 log=$2 socket pid
+    shift 2
+    socket=$(socket_of "$udc")
+    "$bin/corvane-devsim" --usb-gadget "$udc" "$@" >"$log" 2>&1 &
+    pid=$!
+    devsim_pids+=("$pid")
+    for _ in $(seq 300); do
+        card_at "$socket" && return 0
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    cat "$log" >&2
+    return 1
+}
+
+# Waits until a line of FILE matches PATTERN (a minute and a half at most,
+# one update's time alongside others).
+wait_for_line() {
+    for _ in $(seq 900); do
+        grep -q "$2" "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The wall time of a run of its own, in seconds with milliseconds.
+seconds_since() {
+    echo "$(date +%s.%N) $1" | awk '{printf "%.3f", $1 - $2}'
+}
+
+# The OUTCOME column of the rows of SOCKET in the end table of FILE.
+outcome_at() {
+    awk -F '  +' -v socket="$2" 'table && $2 == socket {print $4} /^# +SOCKET/ {table = 1}' "$1"
+}
+
+# The SOCKET column of the end table of FILE, sorted.
+table_sockets() {
+    awk -F '  +' 'table {print $2} /^# +SOCKET/ {table = 1}' "$1" | sort
+}
+
+# Every device of the end table of FILE at one of the SOCKETs, each once,
+# and each with its own USB socket: a run that followed a neighbour after a
+# restart, or by name, would show here.
+sockets_are() {
+    local file=$1 expected actual
+    shift
+    expected=$(printf '%s\n' "$@" | sort)
+    actual=$(table_sockets "$file")
+    [ "$actual" = "$expected" ] ||
+        { fail "the report's sockets are ${actual//$'\n'/ }, expected ${expected//$'\n'/ }"; return; }
+}
+
+# How often the host has enumerated a device at SOCKET so far.
+enumerations_at() {
+    dmesg | grep -c "usb $1: New USB device found"
+}
+
+# fleet_of NAME N: one corvane-flash --all with a restarting gadget on each of
+# the first N controllers; leaves its wall time in NAME.seconds. Every device
+# must be restarted (re-enumerated), updated whole and reported at its own
+# socket.
+fleet_of() {
+    local name=$1 count=$2 status i udc socket
+    local -a udcs=() sockets=() before=()
+    read -r -a udcs <<<"$(first_controllers "$count")"
+    [ ${#udcs[@]} -eq "$count" ] || { fail "expected $count USB device controllers"; return; }
+    for i in "${!udcs[@]}"; do
+        udc=${udcs[$i]}
+        sockets[i]=$(socket_of "$udc")
+        before[i]=$(enumerations_at "${sockets[$i]}")
+        start_gadget "$udc" "$work/$name-$i.devsim" --prepare restart --restart-delay "$fleet_restart" \
+            --exit-after-update --flash-dump "$work/$name-$i.flash" \
+            --transcript "$work/$name-$i.transcript" ||
+            { fail "the gadget on $udc did not appear on the host side"; return; }
+    done
+    local start
+    start=$(date +%s.%N)
+    timeout 200 "$bin/corvane-flash" --all >"$work/$name.out" 2>"$work/$name.err"
+    status=$?
+    seconds_since "$start" >"$work/$name.seconds"
+    cat "$work/$name.out" "$work/$name.err" >&2
+    [ $status -eq 0 ] || { fail "corvane-flash --all exited with $status"; return; }
+    sockets_are "$work/$name.out" "${sockets[@]}" || return
+    for i in "${!udcs[@]}"; do
+        socket=${sockets[$i]}
+        process_exited "${devsim_pids[$i]}" ||
+            { fail "corvane-devsim at $socket did not exit cleanly"; return; }
+        [ "$(outcome_at "$work/$name.out" "$socket")" = completed ] ||
+            { fail "the device at $socket did not complete"; return; }
+        [ "$(grep -c "^#[0-9]* $socket: restart into update mode$" "$work/$name.out")" -eq 1 ] ||
+            { fail "no restart reported for the device at $socket"; return; }
+        [ $(($(enumerations_at "$socket") - before[i])) -ge 2 ] ||
+            { fail "the device at $socket was not enumerated again after its restart"; return; }
+        flash_matches "$work/$name-$i.flash" ||
+            { fail "the flash dump of the device at $socket differs from the payloads"; return; }
+    done
+    devsim_pids=()
 }
 
 # ---- scenarios -----------------------------------------------------------
@@ -170,6 +310,103 @@ loopback_scenario() {
     cat "$work/loopback.out" "$work/loopback.err" >&2
     [ $status -eq 0 ] || { fail "corvane-flash --simulate exited with $status"; return; }
     echo "loopback_seconds $(elapsed "$work/loopback.out")" >>"$summary"
+}
+
+# Four devices, each restarting into its update mode, updated by one
+# corvane-flash --all; one alone before them, for the comparison of the times.
+fleet_scenario() {
+    fleet_of fleet-one 1 || return
+    fleet_of fleet-four $gadgets || return
+    echo "fleet_one_seconds $(cat "$work/fleet-one.seconds")" >>"$summary"
+    echo "fleet_four_seconds $(cat "$work/fleet-four.seconds")" >>"$summary"
+}
+
+# One device at low battery, one that vanishes in the middle of the data, two
+# that restart into update mode: the two complete, the report says why the
+# others failed.
+fleet_faults_scenario() {
+    local -a udcs=() sockets=()
+    local i status
+    read -r -a udcs <<<"$(first_controllers 4)"
+    [ ${#udcs[@]} -eq 4 ] || { fail "expected 4 USB device controllers"; return; }
+    for i in 0 1 2 3; do
+        sockets[i]=$(socket_of "${udcs[$i]}")
+    done
+    start_gadget "${udcs[0]}" "$work/faults-0.devsim" --transcript "$work/faults-0.transcript" --prepare low-battery &&
+        start_gadget "${udcs[1]}" "$work/faults-1.devsim" --transcript "$work/faults-1.transcript" --fault vanish:block:40 &&
+        start_gadget "${udcs[2]}" "$work/faults-2.devsim" --transcript "$work/faults-2.transcript" --prepare restart \
+            --restart-delay "$fleet_restart" --exit-after-update --flash-dump "$work/faults-2.flash" &&
+        start_gadget "${udcs[3]}" "$work/faults-3.devsim" --transcript "$work/faults-3.transcript" --prepare restart \
+            --restart-delay "$fleet_restart" --exit-after-update --flash-dump "$work/faults-3.flash" ||
+        { fail "a gadget did not appear on the host side"; return; }
+    timeout 200 "$bin/corvane-flash" --all >"$work/faults.out" 2>"$work/faults.err"
+    status=$?
+    cat "$work/faults.out" "$work/faults.err" >&2
+    [ $status -eq 1 ] || { fail "corvane-flash --all exited with $status, expected 1"; return; }
+    sockets_are "$work/faults.out" "${sockets[@]}" || return
+    local -a expected=("Low Battery" "Time out error(2)" completed completed)
+    for i in 0 1 2 3; do
+        local outcome
+        outcome=$(outcome_at "$work/faults.out" "${sockets[$i]}")
+        [ "$outcome" = "${expected[$i]}" ] ||
+            { fail "the device at ${sockets[$i]} ended with '$outcome', expected '${expected[$i]}'"
+              return; }
+    done
+    for i in 2 3; do
+        process_exited "${devsim_pids[$i]}" ||
+            { fail "corvane-devsim at ${sockets[$i]} did not exit cleanly"; return; }
+        flash_matches "$work/faults-$i.flash" ||
+            { fail "the flash dump of the device at ${sockets[$i]} differs from the payloads"
+              return; }
+    done
+}
+
+# corvane-flash --all --wait takes the device there at its start and one
+# plugged in later (restarting into update mode, which is no second plug), and
+# ends on SIGINT with its table.
+fleet_wait_scenario() {
+    local -a udcs=() sockets=()
+    local flash status
+    read -r -a udcs <<<"$(first_controllers 2)"
+    [ ${#udcs[@]} -eq 2 ] || { fail "expected 2 USB device controllers"; return; }
+    sockets=("$(socket_of "${udcs[0]}")" "$(socket_of "${udcs[1]}")")
+    start_gadget "${udcs[0]}" "$work/wait-0.devsim" --exit-after-update \
+        --flash-dump "$work/wait-0.flash" ||
+        { fail "the first gadget did not appear on the host side"; return; }
+    timeout 200 "$bin/corvane-flash" --all --wait >"$work/wait.out" 2>"$work/wait.err" &
+    flash=$!
+    wait_for_line "$work/wait.out" "^#1 ${sockets[0]}: found " ||
+        { stop_process $flash; fail "corvane-flash --wait did not find the first device"; return; }
+    start_gadget "${udcs[1]}" "$work/wait-1.devsim" --prepare restart --restart-delay "$fleet_restart" \
+        --exit-after-update --flash-dump "$work/wait-1.flash" ||
+        { stop_process $flash; fail "the second gadget did not appear on the host side"; return; }
+    wait_for_line "$work/wait.out" "^#2 ${sockets[1]}: completed in " ||
+        { stop_process $flash; fail "the second device was not updated"; return; }
+    # Each device ends itself after its closing request.
+    process_exited "${devsim_pids[0]}" && process_exited "${devsim_pids[1]}" ||
+        { stop_process $flash; fail "a device did not exit cleanly after its update"; return; }
+    kill -INT $flash
+    for _ in $(seq 100); do
+        kill -0 $flash 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 $flash 2>/dev/null; then
+        stop_process $flash
+        fail "SIGINT did not end corvane-flash --all --wait"
+        return
+    fi
+    wait $flash
+    status=$?
+    cat "$work/wait.out" "$work/wait.err" >&2
+    [ "$(grep -c ': found ' "$work/wait.out")" -eq 2 ] ||
+        { fail "expected 2 devices found, the restart counted as a new plug"; return; }
+    [ $status -eq 0 ] || { fail "corvane-flash --all --wait exited with $status"; return; }
+    sockets_are "$work/wait.out" "${sockets[@]}" || return
+    [ "$(outcome_at "$work/wait.out" "${sockets[0]}")" = completed ] &&
+        [ "$(outcome_at "$work/wait.out" "${sockets[1]}")" = completed ] ||
+        { fail "not both devices completed"; return; }
+    flash_matches "$work/wait-0.flash" && flash_matches "$work/wait-1.flash" ||
+        { fail "a flash dump differs from the payloads"; return; }
 }
 
 for name in "${scenarios[@]}"; do
