@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/update_fixture.h"
 
 namespace corvane::testing {
@@ -32,7 +34,16 @@ TEST_F(UpdateStaleReplyTest, ALateReplyIsNotCreditedToTheNextRequest) {
     RunUpdate(config, timing, ImageOf(SmallImage(2)));
     ExpectFailedWith("Transfer error occurred.");
     EXPECT_EQ(m_device->Counters().Requests(RequestKind::kClosing), 0);
-    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kBlockWrite), lastMainBlock + 32);
+    // The late-answered block (at 0x6A000) went out once. INFO's refusals used
+    // up its budget: 32 sends, fewer when a fence timed out on a loaded
+    // machine, as that counts too.
+    const auto transcript = m_device->Transcript();
+    EXPECT_EQ(std::count_if(transcript.begin(), transcript.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("> F0 52 00 6E 02 00 40 1A 00 00 ");
+                            }),
+              1);
+    EXPECT_LE(m_device->Counters().Requests(RequestKind::kBlockWrite), lastMainBlock + 32);
 }
 
 TEST_F(UpdateStaleReplyTest, AnswersThatComeLateAreRetriedAndTheUpdateCompletes) {
