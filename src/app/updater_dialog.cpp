@@ -113,7 +113,7 @@ void CVekUpdatorDlg::WatchPortLists() {
                 }
             });
         },
-        m_options.timing.portListLook);
+        m_options.timing.portListLook, [this] { return HeldPortsGone(); });
     m_portWatcher->Start();
 }
 
@@ -228,9 +228,12 @@ void CVekUpdatorDlg::OnDeviceChange() {
         NoticeDeviceLeft();
         return;
     }
-    if (!m_restartPending) {
-        return;
+    if (m_restartPending) {
+        PlanRestart();
     }
+}
+
+void CVekUpdatorDlg::PlanRestart() {
     // The device needs a moment to settle after it re-enumerates; wait for it
     // without blocking the window. An unplug and a replug are two changes, and
     // the wait counts from the last: each change outdates the restart that an
@@ -368,7 +371,16 @@ void CVekUpdatorDlg::EndWaitingForDevice() {
             m_view.EnableControl(c, false);
         }
         m_restartPending = true;
+        // A device quick to restart may have gone and come back before the
+        // wait began, and its lists then show no change to wait for.
+        if (HeldPortsGone()) {
+            PlanRestart();
+        }
     });
+}
+
+bool CVekUpdatorDlg::HeldPortsGone() {
+    return m_midiIn.Gone() || m_midiOut.Gone();
 }
 
 void CVekUpdatorDlg::EnableExecute(bool enable) {
@@ -400,7 +412,7 @@ void CVekUpdatorDlg::SetProgressRange(int lower, int upper) {
 }
 
 bool CVekUpdatorDlg::DeviceGone() {
-    return m_deviceLeft || m_midiOut.Gone() || m_midiIn.Gone();
+    return m_deviceLeft || HeldPortsGone();
 }
 
 void CVekUpdatorDlg::SetProgressPos(int position) {

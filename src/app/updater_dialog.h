@@ -119,8 +119,12 @@ private:
     std::optional<std::string> SelectedName(Control list) const;
     void SetOpenPortNames(PortNames names);
     bool SelectWanted(Control list, const std::vector<std::string>& names);
+    // Restarts the run once the device has had time to settle.
+    void PlanRestart();
     void RestartAfterDeviceChange();
     void NoticeDeviceLeft();
+    // Whether an open port has reported its device gone; any thread.
+    bool HeldPortsGone();
     void ReapWorkers(bool wait);
     void WatchPortLists();
 

@@ -3,8 +3,11 @@
 namespace corvane::midi {
 
 PortWatcher::PortWatcher(MidiBackend& backend, Callback onDevicesChanged,
-                         std::chrono::milliseconds period)
-    : m_backend(backend), m_onDevicesChanged(std::move(onDevicesChanged)), m_period(period) {}
+                         std::chrono::milliseconds period, HeldGone heldGone)
+    : m_backend(backend),
+      m_onDevicesChanged(std::move(onDevicesChanged)),
+      m_period(period),
+      m_heldGone(std::move(heldGone)) {}
 
 PortWatcher::~PortWatcher() {
     Stop();
@@ -18,8 +21,8 @@ void PortWatcher::Start() {
         std::lock_guard lock(m_mutex);
         m_stop = false;
     }
-    m_thread = std::thread(
-        [this, first = PortListSnapshot(m_backend)]() mutable { Run(std::move(first)); });
+    m_thread = std::thread([this, first = PortListSnapshot(m_backend),
+                            gone = HeldPortGone()]() mutable { Run(std::move(first), gone); });
 }
 
 void PortWatcher::Stop() {
@@ -34,11 +37,20 @@ void PortWatcher::Stop() {
     m_thread.join();
 }
 
-void PortWatcher::Run(PortListSnapshot ports) {
+bool PortWatcher::HeldPortGone() const {
+    return m_heldGone && m_heldGone();
+}
+
+void PortWatcher::Run(PortListSnapshot ports, bool wasGone) {
     std::unique_lock lock(m_mutex);
     while (!m_wake.wait_for(lock, m_period, [this] { return m_stop; })) {
         lock.unlock();
-        if (ports.LookAgain() && m_onDevicesChanged) {
+        const bool listsChanged = ports.LookAgain();
+        // A gone port stays gone until the owner opens another: only its going counts.
+        const bool gone = HeldPortGone();
+        const bool went = gone && !wasGone;
+        wasGone = gone;
+        if ((listsChanged || went) && m_onDevicesChanged) {
             m_onDevicesChanged();
         }
         lock.lock();

@@ -65,5 +65,30 @@ TEST_F(PortWatcherTest, NothingIsReportedAfterStop) {
     EXPECT_EQ(changed.Wait(2000ms), WaitResult::kSignalled);
 }
 
+// A device that goes and comes back between two looks leaves the lists as
+// they were: its held ports going counts as the change, once.
+TEST(PortWatcherHeldTest, AHeldPortGoingCountsOnceAsAChange) {
+    LoopbackBackend backend;
+    AutoResetEvent changed;
+    std::atomic<int> calls{0};
+    std::atomic<bool> gone{false};
+    PortWatcher watcher(
+        backend,
+        [&] {
+            ++calls;
+            changed.Set();
+        },
+        2ms, [&] { return gone.load(); });
+    watcher.Start();
+    gone = true;
+    ASSERT_EQ(changed.Wait(2000ms), WaitResult::kSignalled);
+    EXPECT_EQ(changed.Wait(20ms), WaitResult::kTimedOut);
+    gone = false;  // the owner opened the ports again
+    EXPECT_EQ(changed.Wait(20ms), WaitResult::kTimedOut);
+    gone = true;
+    ASSERT_EQ(changed.Wait(2000ms), WaitResult::kSignalled);
+    EXPECT_EQ(calls, 2);
+}
+
 }  // namespace
 }  // namespace corvane::midi

@@ -154,12 +154,12 @@ TEST(JsonLineTest, BytesThatAreNoUtf8BecomeReplacementCharacters) {
     }
 }
 
-// A restart keeps the ports away long enough for a run's port-list watcher
-// (a look every 250 ms) to see them go, as a real device's does.
+// A quick restart, back before a run's port-list watcher (a look every
+// 250 ms) can have seen the ports go.
 DeviceConfig Device(std::uint8_t prepare = device::kPrepareReady) {
     DeviceConfig config;
     config.prepareStatus = prepare;
-    config.restartDelay = std::chrono::milliseconds(700);
+    config.restartDelay = std::chrono::milliseconds(20);
     config.keepTranscript = false;
     return config;
 }
