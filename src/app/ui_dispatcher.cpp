@@ -55,6 +55,24 @@ bool UiDispatcher::Invoke(std::function<void()> call) {
     return *ran;
 }
 
+void UiDispatcher::Post(std::function<void()> call) {
+    if (m_loop.IsUiThread()) {
+        if (!Closed()) {
+            call();
+        }
+        return;
+    }
+    m_loop.Post([state = m_state, call = std::move(call)] {
+        {
+            std::lock_guard lock(state->mutex);
+            if (state->closed) {
+                return;
+            }
+        }
+        call();
+    });
+}
+
 void UiDispatcher::Close() {
     {
         std::lock_guard lock(m_state->mutex);

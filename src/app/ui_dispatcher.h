@@ -1,8 +1,8 @@
 #pragma once
 // Runs control calls of any thread on the user-interface thread: a caller on
-// another thread waits until its call has run there. Once closed (the window
-// is gone), calls return at once without running and every waiting caller is
-// released, so a worker never waits on a window that no longer exists.
+// another thread waits until its call has run there, or posts it and goes on. Once closed (the
+// window is gone), calls return at once without running and every waiting caller is released, so a
+// worker never waits on a window that no longer exists.
 
 #include <condition_variable>
 #include <functional>
@@ -20,6 +20,10 @@ public:
     // Runs `call` on the user-interface thread and returns when it has run,
     // or when the dispatcher was closed. False when it did not run.
     bool Invoke(std::function<void()> call);
+    // Runs `call` on the user-interface thread after the calls posted or
+    // invoked before it, without waiting for it; not at all once closed. On
+    // that thread it runs at once.
+    void Post(std::function<void()> call);
     // User-interface thread only.
     void Close();
     bool Closed() const;

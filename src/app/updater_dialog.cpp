@@ -392,7 +392,7 @@ void CVekUpdatorDlg::ShowErrorBox(StringId text) {
 }
 
 void CVekUpdatorDlg::SetStatusText(const std::string& text) {
-    m_ui.Invoke([this, text] { m_view.SetControlText(Control::kStatus, text); });
+    m_ui.Post([this, text] { m_view.SetControlText(Control::kStatus, text); });
 }
 
 void CVekUpdatorDlg::SetHintText(const std::string& text) {
@@ -416,7 +416,7 @@ bool CVekUpdatorDlg::DeviceGone() {
 }
 
 void CVekUpdatorDlg::SetProgressPos(int position) {
-    m_ui.Invoke([this, position] { m_view.SetProgressPos(position); });
+    m_ui.Post([this, position] { m_view.SetProgressPos(position); });
 }
 
 }  // namespace corvane::app
