@@ -3,7 +3,7 @@
 namespace corvane::protocol {
 
 ReplyHandler::ReplyHandler(midi::CDxMidiIn& midiIn, Messenger& messenger)
-    : m_midiIn(midiIn), m_messenger(messenger), m_readBack(kReadBackCapacity, 0) {}
+    : m_midiIn(midiIn), m_messenger(messenger) {}
 
 void ReplyHandler::OnReplyTimer(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t,
                                 std::uintptr_t) {
@@ -108,8 +108,13 @@ void ReplyHandler::HandleReadBack(midi::ByteView m) {
     }
     std::lock_guard lock(m_dataMutex);
     // Data that would run past the store are refused like a bad CRC.
-    if (m_readBackPosition + static_cast<std::size_t>(n) > m_readBack.size()) {
+    if (m_readBackPosition + static_cast<std::size_t>(n) > kReadBackCapacity) {
         return;
+    }
+    // The store grows as data come: hardly a device sends any, and a window
+    // of its own for each device should not cost a megabyte up front.
+    if (m_readBack.size() < m_readBackPosition + static_cast<std::size_t>(n)) {
+        m_readBack.resize(m_readBackPosition + static_cast<std::size_t>(n));
     }
     std::uint8_t* at = m_readBack.data() + m_readBackPosition;
     UnpackSevenBit(at, m.data() + ReadBack::kDataOffset, packed);
