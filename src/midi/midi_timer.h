@@ -1,7 +1,8 @@
 #pragma once
-// A periodic timer whose ticks run on a thread of its own, one at a time: a
-// tick that takes longer than the period delays the next instead of
-// overlapping it. Ticks follow a steady clock.
+// A periodic timer whose ticks run on a timer thread, one at a time: a tick
+// that takes longer than the period delays the next instead of overlapping
+// it. Ticks follow a steady clock. The timers of a process may share the
+// thread, as the platform's multimedia timers do.
 
 #include <atomic>
 #include <cstdint>
