@@ -70,7 +70,10 @@ private:
                                  [](const Entry& a, const Entry& b) { return a.next < b.next; });
             const auto now = Clock::now();
             if (now < soonest->next) {
-                m_changed.wait_until(lock, soonest->next);
+                // A copy: the wait reads the time again after the list may
+                // have changed under it.
+                const Clock::time_point wakeAt = soonest->next;
+                m_changed.wait_until(lock, wakeAt);
                 continue;
             }
             // A slow tick pushes the next one back instead of bunching the
