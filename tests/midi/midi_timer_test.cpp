@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace corvane::midi {
 namespace {
@@ -115,6 +116,35 @@ TEST(MidiTimer, DestructionStopsTheTimer) {
     EXPECT_EQ(ticks.inside, 0);
     std::this_thread::sleep_for(10ms);
     EXPECT_EQ(ticks.count, afterDestruction);
+}
+
+// Timers may share one ticking thread: many started and stopped at once from
+// several threads each tick their own context, and a stop waits for its tick.
+TEST(MidiTimer, TimersStartedAndStoppedTogetherTickTheirOwnContext) {
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int round = 0; round < 10; ++round) {
+                Ticks ticks;
+                CDxMTimer timer;
+                // Periods apart, so that the shared wait ends on different timers.
+                timer.Start(1 + static_cast<std::uint32_t>((t + round) % 3) * 2, CountTick,
+                            Context(ticks));
+                if (!WaitForTicks(ticks.count, 2)) {
+                    ++failures;
+                }
+                timer.Stop();
+                if (ticks.inside != 0) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, 0);
 }
 
 }  // namespace
