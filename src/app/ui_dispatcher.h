@@ -1,8 +1,9 @@
 #pragma once
 // Runs control calls of any thread on the user-interface thread: a caller on
-// another thread waits until its call has run there, or posts it and goes on. Once closed (the
-// window is gone), calls return at once without running and every waiting caller is released, so a
-// worker never waits on a window that no longer exists.
+// another thread waits until its call has run there, or posts it and goes on.
+// Once closed (the window is gone), calls return at once without running and
+// every waiting caller is released, so a worker never waits on a window that
+// no longer exists.
 
 #include <condition_variable>
 #include <functional>
