@@ -24,8 +24,11 @@ fail() {
 }
 
 # The server picks a free display itself and names it once it takes clients,
-# so runs side by side cannot end up on each other's display.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+# so runs side by side cannot end up on each other's display. It must not
+# reset when its last client leaves: the look for the window below connects
+# and leaves every 100 ms, and a program connecting while the server resets
+# is turned away ("could not connect to display").
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
 server=$!
 for _ in $(seq 100); do
     [ -s "$work/display" ] && break

@@ -39,7 +39,7 @@ export WINEPREFIX=/run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="ms
 
 # One display and one Wine server for every scenario: Wine starts its own
 # services once, not once per program.
-Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb :7 -noreset -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 export DISPLAY=:7
 for _ in $(seq 300); do
     xdpyinfo >/dev/null 2>&1 && break
