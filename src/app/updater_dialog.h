@@ -90,7 +90,6 @@ public:
     // Whether the last update run has ended (for tests and front ends).
     bool WorkerIdle() const;
     const std::string& Title() const { return m_title; }
-    int InstanceNumber() const { return m_options.instanceNumber; }
     protocol::ReplyHandler& Replies() { return m_replies; }
     protocol::Messenger& Messenger() { return m_messenger; }
     update::UpdateProcedure& Procedure() { return m_update; }

@@ -22,7 +22,6 @@ public:
 
     // The device Open uses; stored by the owner before Open.
     void SetDeviceIndex(int deviceIndex) { m_nDeviceIndex = deviceIndex; }
-    int DeviceIndex() const { return m_nDeviceIndex; }
 
     // 1 when the port is open (also when it already was, whatever the index
     // now says), 0 on failure.
