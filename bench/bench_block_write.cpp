@@ -78,12 +78,13 @@ void BM_SendBlockWrite(benchmark::State& state) {
     const auto port = backend.AddOutput("Bench");
     midi::CDxMidiOut out(backend);
     Messenger messenger(out);
+    messenger.SetDeviceIdentityCopy({kModel, 0x00, 0x28, 0x00});
     if (out.Open(0) != 1) {
         state.SkipWithError("the loopback output did not open");
         return;
     }
     // One recorded send proves the message is whole before recording stops.
-    if (messenger.SendBlockWrite(kModel, data.data(), kAddress, kBlock) != 0 ||
+    if (messenger.SendBlockWrite(data.data(), kAddress, kBlock) != 0 ||
         backend.Sent(port).at(0).size() != static_cast<std::size_t>(PackedLength(kBlock)) +
                                                static_cast<std::size_t>(BlockWrite::kOverhead)) {
         state.SkipWithError("the block write did not go out whole");
@@ -91,7 +92,7 @@ void BM_SendBlockWrite(benchmark::State& state) {
     }
     backend.SetRecording(port, false);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(messenger.SendBlockWrite(kModel, data.data(), kAddress, kBlock));
+        benchmark::DoNotOptimize(messenger.SendBlockWrite(data.data(), kAddress, kBlock));
     }
     state.SetBytesProcessed(state.iterations() * kBlock);
 }

@@ -15,6 +15,7 @@
 #include "app/qt/artwork.h"
 #include "app/qt/unattended_run.h"
 #include "device/demo_system.h"
+#include "program/exit_codes.h"
 
 namespace {
 
@@ -29,10 +30,10 @@ int RenderIcons(const QString& dir) {
         const QString file = folder + "/corvane-updater.png";
         if (!QDir().mkpath(folder) || !app::qt::DrawApplicationIconImage(size).save(file)) {
             std::fprintf(stderr, "cannot write %s\n", file.toLocal8Bit().constData());
-            return 1;
+            return kExitFailure;
         }
     }
-    return 0;
+    return kExitSuccess;
 }
 
 int RenderScreenshot(const QString& file) {
@@ -50,9 +51,9 @@ int RenderScreenshot(const QString& file) {
         std::fprintf(
             stderr, "no screenshot: %s\n",
             run.Completed() ? "cannot write the file" : run.Failure().toLocal8Bit().constData());
-        return 1;
+        return kExitFailure;
     }
-    return 0;
+    return kExitSuccess;
 }
 
 }  // namespace
@@ -66,5 +67,5 @@ int main(int argc, char** argv) {
         return RenderScreenshot(argv[2]);
     }
     std::fputs("usage: corvane-render-artwork icons DIR | screenshot FILE\n", stderr);
-    return 2;
+    return kExitUsage;
 }

@@ -13,13 +13,13 @@ app::CVekUpdatorDlg::Options LookingFor(app::CVekUpdatorDlg::Options options,
 
 }  // namespace
 
-DeviceRun::DeviceRun(midi::MidiBackend& system, const midi::DeviceBinding& device,
+DeviceRun::DeviceRun(midi::PortDirectory& ports, const midi::DeviceBinding& device,
                      const std::vector<std::string>& bases,
                      const app::CVekUpdatorDlg::Options& options, FleetReport& report)
     : m_device(device),
       m_report(report),
       m_number(report.Found(device.socket, device.base)),
-      m_ports(system, device, bases),
+      m_ports(ports, device, bases),
       m_view(report, m_number),
       m_session(m_ports, m_view, LookingFor(options, bases)),
       m_thread([this] { Run(); }) {}

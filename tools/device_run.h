@@ -18,7 +18,7 @@ namespace corvane::tools {
 class DeviceRun {
 public:
     // Starts the run at once. `bases`: the names the device may carry.
-    DeviceRun(midi::MidiBackend& system, const midi::DeviceBinding& device,
+    DeviceRun(midi::PortDirectory& ports, const midi::DeviceBinding& device,
               const std::vector<std::string>& bases, const app::CVekUpdatorDlg::Options& options,
               FleetReport& report);
     // Waits for the run's end.

@@ -5,13 +5,9 @@
 namespace corvane::tools {
 
 FleetRun::FleetRun(midi::MidiBackend& system, FleetReport& report, FleetOptions options)
-    : m_system(system), m_report(report), m_options(std::move(options)) {}
+    : m_ports(system), m_report(report), m_options(std::move(options)) {}
 
 FleetRun::~FleetRun() = default;
-
-std::string FleetRun::Key(const midi::DeviceBinding& device) {
-    return device.socket.empty() ? "name:" + device.inName : "socket:" + device.socket;
-}
 
 namespace {
 
@@ -21,8 +17,8 @@ constexpr int kFirstLooks = 20;
 }  // namespace
 
 bool FleetRun::Look() {
-    const auto found = midi::FindDevices(m_system, m_options.names);
-    if (!found) {
+    const auto ports = m_ports.SteadyLook();
+    if (!ports) {
         // What is plugged in stays as the last look saw it: a device still
         // there is no new plug at the next look.
         return false;
@@ -30,15 +26,16 @@ bool FleetRun::Look() {
     std::set<std::string> present;
     for (const auto& run : m_runs) {
         if (!run->Ended()) {
-            present.insert(Key(run->Device()));
+            present.insert(run->Device().inKey);
         }
     }
-    for (const midi::DeviceBinding& device : *found) {
-        const std::string key = Key(device);
+    // A device is known between two looks by its input's key.
+    for (const midi::DeviceBinding& device : midi::FindDevices(*ports, m_options.names)) {
+        const std::string& key = device.inKey;
         // Still plugged in since the last look, or still being updated
         // (away for its restart, say): no new plug.
         if (!m_present.contains(key) && !present.contains(key)) {
-            m_runs.push_back(std::make_unique<DeviceRun>(m_system, device, m_options.names,
+            m_runs.push_back(std::make_unique<DeviceRun>(m_ports, device, m_options.names,
                                                          m_options.dialog, m_report));
             ++m_started;
         }

@@ -14,6 +14,7 @@
 
 #include "app/updater_dialog.h"
 #include "midi/midi_backend.h"
+#include "midi/port_directory.h"
 #include "tools/device_run.h"
 #include "tools/fleet_report.h"
 
@@ -47,10 +48,7 @@ private:
     // Starts a run for each device plugged in since the last look; false
     // when the system kept changing and the look learnt nothing.
     bool Look();
-    // A device's identity between two looks: its socket, or its input's name.
-    static std::string Key(const midi::DeviceBinding& device);
-
-    midi::MidiBackend& m_system;
+    midi::PortDirectory m_ports;
     FleetReport& m_report;
     const FleetOptions m_options;
 

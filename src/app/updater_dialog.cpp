@@ -28,21 +28,6 @@ std::string WithInstance(const std::string& base, int instanceNumber) {
     return base + " (" + std::to_string(instanceNumber) + ")";
 }
 
-// Where the device named `name` stands in the system's list now: devices
-// plugged in or out since the lists were filled move it. -1 when it is gone
-// or no name is given.
-template <typename Port>
-int DeviceIndexNow(const Port& port, const std::optional<std::string>& name) {
-    if (name) {
-        for (int i = 0, n = port.GetDeviceCount(); i < n; ++i) {
-            if (port.GetDeviceName(i) == *name) {
-                return i;
-            }
-        }
-    }
-    return -1;
-}
-
 }  // namespace
 
 std::string WindowTitle(int instanceNumber) {
@@ -67,7 +52,7 @@ std::vector<std::string> WantedPortNames(int instanceNumber,
 CVekUpdatorDlg::CVekUpdatorDlg(midi::MidiBackend& backend, DialogView& view, UiLoop& loop,
                                Options options)
     : m_options(std::move(options)),
-      m_backend(backend),
+      m_ports(backend),
       m_view(view),
       m_loop(loop),
       m_ui(loop),
@@ -105,8 +90,8 @@ void CVekUpdatorDlg::WatchPortLists() {
     // The watcher calls from its own thread; the change is handled on the
     // user-interface thread, and not at all once the dialog has gone.
     m_portWatcher = std::make_unique<midi::PortWatcher>(
-        m_backend,
-        [this, alive = std::weak_ptr<void>(m_alive)] {
+        m_ports,
+        [this, alive = std::weak_ptr<void>(m_alive)](const std::vector<midi::PortChange>&) {
             m_loop.Post([this, alive] {
                 if (alive.lock()) {
                     OnDeviceChange();
@@ -118,37 +103,30 @@ void CVekUpdatorDlg::WatchPortLists() {
 }
 
 bool CVekUpdatorDlg::FillPortLists() {
-    std::vector<std::string> outNames;
-    for (int i = 0, n = m_midiOut.GetDeviceCount(); i < n; ++i) {
-        outNames.push_back(m_midiOut.GetDeviceName(i));
-    }
-    FillList(Control::kMidiOut, outNames);
-    std::vector<std::string> inNames;
-    for (int i = 0, n = m_midiIn.GetDeviceCount(); i < n; ++i) {
-        inNames.push_back(m_midiIn.GetDeviceName(i));
-    }
-    FillList(Control::kMidiIn, inNames);
-    const bool outSelected = SelectWanted(Control::kMidiOut, outNames);
-    const bool inSelected = SelectWanted(Control::kMidiIn, inNames);
-    m_outNames = std::move(outNames);
-    m_inNames = std::move(inNames);
+    midi::PortSnapshot ports = m_ports.Look();
+    FillList(Control::kMidiOut, ports.outputs);
+    FillList(Control::kMidiIn, ports.inputs);
+    const bool outSelected = SelectWanted(Control::kMidiOut, ports.outputs);
+    const bool inSelected = SelectWanted(Control::kMidiIn, ports.inputs);
+    m_outPorts = std::move(ports.outputs);
+    m_inPorts = std::move(ports.inputs);
     return outSelected && inSelected;
 }
 
-void CVekUpdatorDlg::FillList(Control list, const std::vector<std::string>& names) {
+void CVekUpdatorDlg::FillList(Control list, const std::vector<midi::Port>& ports) {
     m_view.ResetList(list);
-    for (const std::string& name : names) {
-        m_view.AddListEntry(list, name);
+    for (const midi::Port& port : ports) {
+        m_view.AddListEntry(list, port.name);
     }
 }
 
-bool CVekUpdatorDlg::SelectWanted(Control list, const std::vector<std::string>& names) {
+bool CVekUpdatorDlg::SelectWanted(Control list, const std::vector<midi::Port>& ports) {
     const std::vector<std::string> wanted =
         WantedPortNames(m_options.instanceNumber, m_options.deviceNames);
     bool selected = false;
     // Every entry is looked at, so the last matching one stays selected.
-    for (std::size_t e = 0; e < names.size(); ++e) {
-        if (std::find(wanted.begin(), wanted.end(), names[e]) != wanted.end()) {
+    for (std::size_t e = 0; e < ports.size(); ++e) {
+        if (std::find(wanted.begin(), wanted.end(), ports[e].name) != wanted.end()) {
             m_view.SetListSelection(list, static_cast<int>(e));
             selected = true;
         }
@@ -156,13 +134,13 @@ bool CVekUpdatorDlg::SelectWanted(Control list, const std::vector<std::string>& 
     return selected;
 }
 
-std::optional<std::string> CVekUpdatorDlg::SelectedName(Control list) const {
-    const std::vector<std::string>& names = list == Control::kMidiIn ? m_inNames : m_outNames;
+std::optional<midi::Port> CVekUpdatorDlg::SelectedPort(Control list) const {
+    const std::vector<midi::Port>& ports = list == Control::kMidiIn ? m_inPorts : m_outPorts;
     const int selection = m_view.ListSelection(list);
-    if (selection < 0 || selection >= static_cast<int>(names.size())) {
+    if (selection < 0 || selection >= static_cast<int>(ports.size())) {
         return std::nullopt;
     }
-    return names[static_cast<std::size_t>(selection)];
+    return ports[static_cast<std::size_t>(selection)];
 }
 
 void CVekUpdatorDlg::OnExecute() {
@@ -174,24 +152,27 @@ void CVekUpdatorDlg::StartUpdate() {
         ShowErrorBox(update::IDS_IN_PROGRESS);
         return;
     }
-    const std::optional<std::string> outName = SelectedName(Control::kMidiOut);
-    const std::optional<std::string> inName = SelectedName(Control::kMidiIn);
+    const std::optional<midi::Port> out = SelectedPort(Control::kMidiOut);
+    const std::optional<midi::Port> in = SelectedPort(Control::kMidiIn);
     SetOpenPortNames({});
+    m_openOutKey.clear();
+    m_openInKey.clear();
     m_midiOut.Close();
-    const int out = DeviceIndexNow(m_midiOut, outName);
-    if (out < 0 || m_midiOut.Open(out) == 0) {
+    if (!out || m_midiOut.Open(m_ports.OpenOutput(out->key)) == 0) {
         ShowErrorBox(update::IDS_CANT_OPEN_MIDI_OUT);
         return;
     }
-    SetOpenPortNames({"", *outName});
+    SetOpenPortNames({"", out->name});
+    m_openOutKey = out->key;
     m_midiIn.Close();
-    const int in = DeviceIndexNow(m_midiIn, inName);
-    m_midiIn.SetDeviceIndex(in);
-    if (in < 0 || m_midiIn.Open() == 0) {
+    if (!in || m_midiIn.Open([this, &in](midi::InputHandler handler) {
+            return m_ports.OpenInput(in->key, std::move(handler));
+        }) == 0) {
         ShowErrorBox(update::IDS_CANT_OPEN_MIDI_IN);
         return;
     }
-    SetOpenPortNames({*inName, *outName});
+    SetOpenPortNames({in->name, out->name});
+    m_openInKey = in->key;
     for (Control c : {Control::kMidiIn, Control::kMidiOut, Control::kExecute, Control::kExit,
                       Control::kRescan}) {
         m_view.EnableControl(c, false);
@@ -251,8 +232,9 @@ void CVekUpdatorDlg::PlanRestart() {
 // that keeps a dead device open): the run's device has gone when its ports
 // are no longer listed.
 void CVekUpdatorDlg::NoticeDeviceLeft() {
-    const PortNames open = OpenPortNames();
-    if (DeviceIndexNow(m_midiIn, open.in) < 0 || DeviceIndexNow(m_midiOut, open.out) < 0) {
+    const midi::PortSnapshot ports = m_ports.Look();
+    if (ports.Find(midi::PortList::kInput, m_openInKey) == nullptr ||
+        ports.Find(midi::PortList::kOutput, m_openOutKey) == nullptr) {
         m_deviceLeft = true;
     }
 }
@@ -286,6 +268,8 @@ void CVekUpdatorDlg::OnDestroy() {
     m_midiOut.Close();
     m_midiIn.Close();
     SetOpenPortNames({});
+    m_openOutKey.clear();
+    m_openInKey.clear();
     m_replies.Abandon();
     m_ui.Close();
 }

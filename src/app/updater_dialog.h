@@ -20,6 +20,7 @@
 #include "midi/midi_in.h"
 #include "midi/midi_out.h"
 #include "midi/midi_timer.h"
+#include "midi/port_directory.h"
 #include "midi/port_watcher.h"
 #include "protocol/messenger.h"
 #include "protocol/reply_handler.h"
@@ -74,8 +75,8 @@ public:
     bool CanClose() const;
 
     bool FillPortLists();
-    // Opens the ports whose names are selected, wherever the system lists
-    // them now, and starts a run.
+    // Opens the selected ports by their keys, wherever the system lists them
+    // now, and starts a run.
     void StartUpdate();
     // The names of the ports the last start opened; empty for a port that is
     // not open. Callable from any thread.
@@ -90,7 +91,6 @@ public:
     // Whether the last update run has ended (for tests and front ends).
     bool WorkerIdle() const;
     const std::string& Title() const { return m_title; }
-    int InstanceNumber() const { return m_options.instanceNumber; }
     protocol::ReplyHandler& Replies() { return m_replies; }
     protocol::Messenger& Messenger() { return m_messenger; }
     update::UpdateProcedure& Procedure() { return m_update; }
@@ -114,11 +114,11 @@ private:
     // Sets m_running and keeps the view's Close command in step with it.
     void SetRunning(bool running);
 
-    void FillList(Control list, const std::vector<std::string>& names);
-    // The name of the entry selected in a port list; nullopt when none is.
-    std::optional<std::string> SelectedName(Control list) const;
+    void FillList(Control list, const std::vector<midi::Port>& ports);
+    // The port of the entry selected in a port list; nullopt when none is.
+    std::optional<midi::Port> SelectedPort(Control list) const;
     void SetOpenPortNames(PortNames names);
-    bool SelectWanted(Control list, const std::vector<std::string>& names);
+    bool SelectWanted(Control list, const std::vector<midi::Port>& ports);
     // Restarts the run once the device has had time to settle.
     void PlanRestart();
     void RestartAfterDeviceChange();
@@ -129,7 +129,7 @@ private:
     void WatchPortLists();
 
     Options m_options;
-    midi::MidiBackend& m_backend;
+    midi::PortDirectory m_ports;
     DialogView& m_view;
     UiLoop& m_loop;
     UiDispatcher m_ui;
@@ -141,10 +141,13 @@ private:
     protocol::ReplyHandler m_replies;
     update::UpdateProcedure m_update;
 
-    // The names FillPortLists put in the lists, entry i being device i when
+    // The ports FillPortLists put in the lists, entry i being port i when
     // they were filled. User-interface thread only.
-    std::vector<std::string> m_inNames;
-    std::vector<std::string> m_outNames;
+    std::vector<midi::Port> m_inPorts;
+    std::vector<midi::Port> m_outPorts;
+    // The keys of the ports the last start opened; user-interface thread only.
+    std::string m_openInKey;
+    std::string m_openOutKey;
     mutable std::mutex m_openNamesMutex;  // guards m_openNames
     PortNames m_openNames;
 

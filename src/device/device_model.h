@@ -50,7 +50,6 @@ public:
     // every message sent, in the order the device decided them: a delayed
     // answer stands right after its request.
     const std::vector<std::string>& Transcript() const { return m_transcript; }
-    const DeviceConfig& Config() const { return m_config; }
     std::uint8_t ModelByte() const { return m_config.ModelByte(); }
     // True once the device has restarted into its update mode.
     bool InUpdateMode() const { return m_inUpdateMode; }

@@ -85,10 +85,10 @@ std::uint32_t WriteSection(std::vector<std::uint8_t>& image, int slot, const Sec
     std::uint8_t* entry = image.data() + EntryOffset(slot);
     std::memset(entry, 0, kNameLength);
     std::memcpy(entry, kSlotNames[slot], std::strlen(kSlotNames[slot]));
-    WriteLe32(entry + 4, offset);
-    WriteLe32(entry + 8, areaLength);
-    WriteLe32(entry + 12, source.flashAddress);
-    WriteLe32(entry + 16, payloadSize);
+    WriteLe32(entry + kEntryImageOffset, offset);
+    WriteLe32(entry + kEntryImageLength, areaLength);
+    WriteLe32(entry + kEntryFlashAddress, source.flashAddress);
+    WriteLe32(entry + kEntryFlashSize, payloadSize);
 
     WriteSectionHeader(image.data() + offset, slot, source,
                        source.checkedLength.value_or(payloadSize));

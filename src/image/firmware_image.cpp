@@ -34,10 +34,10 @@ TableEntry ReadTableEntry(const std::uint8_t* image, std::size_t imageSize, int 
     CopyImageBytes(raw.data(), image, imageSize, EntryOffset(slot), raw.size());
     TableEntry entry;
     std::memcpy(entry.name.data(), raw.data(), kNameLength);
-    entry.imageOffset = ReadLe32(raw.data() + 4);
-    entry.imageLength = ReadLe32(raw.data() + 8);
-    entry.flashAddress = ReadLe32(raw.data() + 12);
-    entry.flashSize = ReadLe32(raw.data() + 16);
+    entry.imageOffset = ReadLe32(raw.data() + kEntryImageOffset);
+    entry.imageLength = ReadLe32(raw.data() + kEntryImageLength);
+    entry.flashAddress = ReadLe32(raw.data() + kEntryFlashAddress);
+    entry.flashSize = ReadLe32(raw.data() + kEntryFlashSize);
     return entry;
 }
 

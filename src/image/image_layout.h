@@ -27,6 +27,11 @@ inline constexpr std::size_t kUpdateTypeOffset = 100;
 inline constexpr std::size_t kTableOffset = 104;
 inline constexpr std::size_t kEntrySize = 20;
 inline constexpr std::size_t kNameLength = 4;
+// Fields of a section table entry, after its name; each a little-endian word.
+inline constexpr std::size_t kEntryImageOffset = 4;
+inline constexpr std::size_t kEntryImageLength = 8;
+inline constexpr std::size_t kEntryFlashAddress = 12;
+inline constexpr std::size_t kEntryFlashSize = 16;
 // Bytes 224-255 (entries 6 and 7 as far as they lie in the header) are spaces
 // when those slots are absent.
 inline constexpr std::size_t kHeaderTailOffset = 224;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "midi/port_names.h"
-
 namespace corvane::midi {
 
 CDxMidiIn::CDxMidiIn(MidiBackend& backend) : m_backend(backend) {}
@@ -13,14 +11,19 @@ CDxMidiIn::~CDxMidiIn() {
 }
 
 int CDxMidiIn::Open() {
+    if (m_nDeviceIndex < 0 && !m_bOpen) {
+        return 0;
+    }
+    return Open([this](InputHandler handler) {
+        return m_backend.OpenInput(m_nDeviceIndex, std::move(handler));
+    });
+}
+
+int CDxMidiIn::Open(const Opener& open) {
     if (m_bOpen) {
         return 1;
     }
-    if (m_nDeviceIndex < 0) {
-        return 0;
-    }
-    auto connection =
-        m_backend.OpenInput(m_nDeviceIndex, [this](ByteView data) { OnMidiInMessage(data); });
+    auto connection = open([this](ByteView data) { OnMidiInMessage(data); });
     m_bOpen = connection != nullptr;
     std::lock_guard lock(m_connectionMutex);
     m_hMidiIn = std::move(connection);
@@ -53,14 +56,6 @@ void CDxMidiIn::RemoveFirstMessage() {
     if (!m_receiveList.empty()) {
         m_receiveList.pop_front();
     }
-}
-
-int CDxMidiIn::GetDeviceCount() const {
-    return static_cast<int>(m_backend.InputPortNames().size());
-}
-
-std::string CDxMidiIn::GetDeviceName(int deviceIndex) const {
-    return PortNameAt(m_backend.InputPortNames(), deviceIndex);
 }
 
 void CDxMidiIn::OnMidiInMessage(ByteView data) {

@@ -5,6 +5,8 @@
 // kReceiveBufferSize bytes. The list outlives Close and a later Open.
 
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 
 #include "midi/midi_backend.h"
@@ -22,11 +24,14 @@ public:
 
     // The device Open uses; stored by the owner before Open.
     void SetDeviceIndex(int deviceIndex) { m_nDeviceIndex = deviceIndex; }
-    int DeviceIndex() const { return m_nDeviceIndex; }
 
     // 1 when the port is open (also when it already was, whatever the index
     // now says), 0 on failure.
     int Open();
+    // As Open, on the connection `open` makes with the handler it is given
+    // (a port opened by its key).
+    using Opener = std::function<std::unique_ptr<InputConnection>(InputHandler)>;
+    int Open(const Opener& open);
     // Stops and closes an open port; does nothing otherwise. After it returns
     // no more entries are added.
     void Close();
@@ -38,9 +43,6 @@ public:
     // until RemoveFirstMessage: only the consumer removes entries.
     ByteView GetFirstMessage();
     void RemoveFirstMessage();
-
-    int GetDeviceCount() const;
-    std::string GetDeviceName(int deviceIndex) const;
 
     // What the backend's input thread calls for each received buffer.
     void OnMidiInMessage(ByteView data);

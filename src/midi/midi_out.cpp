@@ -1,7 +1,5 @@
 #include "midi/midi_out.h"
 
-#include "midi/port_names.h"
-
 namespace corvane::midi {
 
 CDxMidiOut::CDxMidiOut(MidiBackend& backend) : m_backend(backend) {}
@@ -12,7 +10,7 @@ CDxMidiOut::~CDxMidiOut() {
 
 int CDxMidiOut::Open(int deviceIndex) {
     std::lock_guard lock(m_mutex);
-    if (m_hMidiOut && deviceIndex == m_nDeviceIndex) {
+    if (m_hMidiOut && deviceIndex >= 0 && deviceIndex == m_nDeviceIndex) {
         return 1;
     }
     m_hMidiOut.reset();
@@ -21,6 +19,13 @@ int CDxMidiOut::Open(int deviceIndex) {
         return 0;
     }
     m_hMidiOut = m_backend.OpenOutput(deviceIndex);
+    return m_hMidiOut ? 1 : 0;
+}
+
+int CDxMidiOut::Open(std::unique_ptr<OutputConnection> connection) {
+    std::lock_guard lock(m_mutex);
+    m_hMidiOut = std::move(connection);
+    m_nDeviceIndex = -1;
     return m_hMidiOut ? 1 : 0;
 }
 
@@ -44,14 +49,6 @@ int CDxMidiOut::SendLongMessage(const MidiHeader& header) {
 bool CDxMidiOut::Gone() {
     std::lock_guard lock(m_mutex);
     return m_hMidiOut && m_hMidiOut->Gone();
-}
-
-int CDxMidiOut::GetDeviceCount() const {
-    return static_cast<int>(m_backend.OutputPortNames().size());
-}
-
-std::string CDxMidiOut::GetDeviceName(int deviceIndex) const {
-    return PortNameAt(m_backend.OutputPortNames(), deviceIndex);
 }
 
 }  // namespace corvane::midi

@@ -108,11 +108,4 @@ std::optional<std::string> BaseNameOf(std::string_view name,
     return std::nullopt;
 }
 
-std::string PortNameAt(const std::vector<std::string>& names, int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= names.size()) {
-        return {};
-    }
-    return names[static_cast<std::size_t>(index)];
-}
-
 }  // namespace corvane::midi

@@ -46,8 +46,4 @@ std::vector<std::string> NthDeviceNames(const std::string& base, int n);
 // NthDeviceNames numbers identical devices; nullopt when it is none of them.
 std::optional<std::string> BaseNameOf(std::string_view name, const std::vector<std::string>& bases);
 
-// The name at `index` of a port list; empty when there is no such port (any
-// more: a device may go between counting the ports and naming them).
-std::string PortNameAt(const std::vector<std::string>& names, int index);
-
 }  // namespace corvane::midi

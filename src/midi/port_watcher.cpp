@@ -2,9 +2,9 @@
 
 namespace corvane::midi {
 
-PortWatcher::PortWatcher(MidiBackend& backend, Callback onDevicesChanged,
+PortWatcher::PortWatcher(PortDirectory& ports, Callback onDevicesChanged,
                          std::chrono::milliseconds period, HeldGone heldGone)
-    : m_backend(backend),
+    : m_ports(ports),
       m_onDevicesChanged(std::move(onDevicesChanged)),
       m_period(period),
       m_heldGone(std::move(heldGone)) {}
@@ -21,8 +21,9 @@ void PortWatcher::Start() {
         std::lock_guard lock(m_mutex);
         m_stop = false;
     }
-    m_thread = std::thread([this, first = PortListSnapshot(m_backend),
-                            gone = HeldPortGone()]() mutable { Run(std::move(first), gone); });
+    m_thread = std::thread([this, first = m_ports.Look(), gone = HeldPortGone()]() mutable {
+        Run(std::move(first), gone);
+    });
 }
 
 void PortWatcher::Stop() {
@@ -41,17 +42,23 @@ bool PortWatcher::HeldPortGone() const {
     return m_heldGone && m_heldGone();
 }
 
-void PortWatcher::Run(PortListSnapshot ports, bool wasGone) {
+void PortWatcher::Run(PortSnapshot last, bool wasGone) {
     std::unique_lock lock(m_mutex);
     while (!m_wake.wait_for(lock, m_period, [this] { return m_stop; })) {
         lock.unlock();
-        const bool listsChanged = ports.LookAgain();
+        // While the system keeps changing, the next look tells.
+        std::optional<PortSnapshot> now = m_ports.SteadyLook();
+        std::vector<PortChange> changes;
+        if (now) {
+            changes = ChangesBetween(last, *now);
+            last = std::move(*now);
+        }
         // A gone port stays gone until the owner opens another: only its going counts.
         const bool gone = HeldPortGone();
         const bool went = gone && !wasGone;
         wasGone = gone;
-        if ((listsChanged || went) && m_onDevicesChanged) {
-            m_onDevicesChanged();
+        if ((!changes.empty() || went) && m_onDevicesChanged) {
+            m_onDevicesChanged(changes);
         }
         lock.lock();
     }

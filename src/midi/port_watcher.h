@@ -1,7 +1,7 @@
 #pragma once
 // Tells the owner when MIDI devices come or go: on a thread of its own it
-// compares the backend's input and output port lists with the last look, about
-// once a second, and calls the callback when either list changed or when a
+// looks at the port directory about once a second and calls the callback with
+// the ports added and removed since the last look, or with none when only a
 // device the owner holds open has reported itself gone since the last look.
 
 #include <chrono>
@@ -10,21 +10,20 @@
 #include <mutex>
 #include <thread>
 
-#include "midi/midi_backend.h"
-#include "midi/port_list_snapshot.h"
+#include "midi/port_directory.h"
 
 namespace corvane::midi {
 
 class PortWatcher {
 public:
     // Called on the watcher's thread; it must not Stop or destroy the watcher.
-    using Callback = std::function<void()>;
+    using Callback = std::function<void(const std::vector<PortChange>&)>;
     // Whether a port the owner holds open has reported its device gone; asked
     // on the watcher's thread. A device that goes and comes back between two
     // looks leaves the lists as they were, but not its open ports.
     using HeldGone = std::function<bool()>;
 
-    PortWatcher(MidiBackend& backend, Callback onDevicesChanged,
+    PortWatcher(PortDirectory& ports, Callback onDevicesChanged,
                 std::chrono::milliseconds period = std::chrono::seconds(1), HeldGone heldGone = {});
     ~PortWatcher();
     PortWatcher(const PortWatcher&) = delete;
@@ -38,10 +37,10 @@ public:
 
 private:
     // The first look is taken by Start and then used by the thread alone.
-    void Run(PortListSnapshot ports, bool wasGone);
+    void Run(PortSnapshot last, bool wasGone);
     bool HeldPortGone() const;
 
-    MidiBackend& m_backend;
+    PortDirectory& m_ports;
     const Callback m_onDevicesChanged;
     const std::chrono::milliseconds m_period;
     const HeldGone m_heldGone;

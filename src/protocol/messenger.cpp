@@ -30,15 +30,15 @@ int Messenger::SendResult(std::uint8_t status) {
     return SendTemplate<Result>([&](std::uint8_t* buf) { Write(buf, Result::kStatus, status); });
 }
 
-int Messenger::SendBlockWrite(std::uint8_t modelByte, const std::uint8_t* data,
-                              std::uint32_t address, int length) {
+int Messenger::SendBlockWrite(const std::uint8_t* data, std::uint32_t address, int length) {
     if (length < 0 || length > BlockWrite::kMaxData || (length > 0 && data == nullptr)) {
         return -1;
     }
+    const std::uint8_t model = ModelByte();
     std::lock_guard lock(m_sendMutex);
     std::uint8_t* buf = m_outgoing.data();
     WriteHead<BlockWrite>(buf);
-    Write(buf, BlockWrite::kModel, modelByte);
+    Write(buf, BlockWrite::kModel, model);
     Write(buf, BlockWrite::kAddress, address);
     Write(buf, BlockWrite::kLength, static_cast<std::uint32_t>(length));
     const int packed = PackSevenBit(buf + BlockWrite::kDataOffset, data, length);
@@ -47,16 +47,11 @@ int Messenger::SendBlockWrite(std::uint8_t modelByte, const std::uint8_t* data,
     return SendSysEx(buf, BlockWrite::kOverhead + packed);
 }
 
-int Messenger::SendEraseRequest(std::uint8_t modelByte, std::uint32_t address,
-                                std::uint32_t length) {
-    std::lock_guard lock(m_sendMutex);
-    std::uint8_t* buf = m_outgoing.data();
-    static constexpr auto kTemplate = Template<Erase>();
-    std::copy(kTemplate.begin(), kTemplate.end(), buf);
-    Write(buf, Erase::kModel, modelByte);
-    Write(buf, Erase::kAddress, address);
-    Write(buf, Erase::kLength, length);
-    return SendSysEx(buf, static_cast<int>(kTemplate.size()));
+int Messenger::SendEraseRequest(std::uint32_t address, std::uint32_t length) {
+    return SendTemplate<Erase>([&](std::uint8_t* buf) {
+        Write(buf, Erase::kAddress, address);
+        Write(buf, Erase::kLength, length);
+    });
 }
 
 int Messenger::SendIdentityRequest() {
@@ -90,11 +85,6 @@ int Messenger::SendPrepareRequest() {
 
 int Messenger::SendClosingRequest() {
     return SendTemplate<Closing>();
-}
-
-Identity Messenger::DeviceIdentityCopy() const {
-    std::lock_guard lock(m_identityMutex);
-    return m_identityCopy;
 }
 
 std::uint8_t Messenger::ModelByte() const {

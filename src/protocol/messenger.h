@@ -26,9 +26,10 @@ public:
     // 0 when the output port sent the message, -1 when it failed.
     int SendSysEx(const std::uint8_t* message, int length);
     int SendResult(std::uint8_t status);
-    int SendBlockWrite(std::uint8_t modelByte, const std::uint8_t* data, std::uint32_t address,
-                       int length);
-    int SendEraseRequest(std::uint8_t modelByte, std::uint32_t address, std::uint32_t length);
+    // Both carry the model byte of the device identity copy, as every
+    // manufacturer message does.
+    int SendBlockWrite(const std::uint8_t* data, std::uint32_t address, int length);
+    int SendEraseRequest(std::uint32_t address, std::uint32_t length);
     int SendIdentityRequest();
     int SendIdentityReply();
     int SendOpeningRequest();
@@ -37,8 +38,8 @@ public:
     int SendPrepareRequest();
     int SendClosingRequest();
 
-    // The worker's copy of the device identity; 00 00 00 00 until a device answered.
-    Identity DeviceIdentityCopy() const;
+    // The model byte of the worker's copy of the device identity; 00 until a
+    // device answered.
     std::uint8_t ModelByte() const;
     void SetDeviceIdentityCopy(const Identity& identity);
     // The identity bytes the updater's own identity reply carries.

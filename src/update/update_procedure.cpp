@@ -428,10 +428,9 @@ UpdateProcedure::StepResult UpdateProcedure::EraseRegion(std::uint32_t address,
     int retries = 0;
     m_host.SetProgressRange(0, kEraseProgressRange);
     for (;;) {
-        const std::uint8_t model = m_messenger.ModelByte();
         const Outcome outcome = Request(
             [&] {
-                const int sent = m_messenger.SendEraseRequest(model, address, size);
+                const int sent = m_messenger.SendEraseRequest(address, size);
                 m_host.SetProgressPos(1);
                 m_host.SetStatusText(LoadString(IDS_ERASING));
                 return sent == 0;
@@ -464,15 +463,13 @@ UpdateProcedure::StepResult UpdateProcedure::WriteRegion(std::uint32_t address, 
         if (done + block > length) {
             block = length - done;
         }
-        const std::uint8_t model = m_messenger.ModelByte();
         const bool fenced = owed;
         const Outcome outcome =
             owed ? Fence()
                  : Request(
                        [&] {
                            const int sent = m_messenger.SendBlockWrite(
-                               model, data + done, address + static_cast<std::uint32_t>(done),
-                               block);
+                               data + done, address + static_cast<std::uint32_t>(done), block);
                            m_host.SetStatusText(FormatDataTransmit(done, length));
                            return sent == 0;
                        },

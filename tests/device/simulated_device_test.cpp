@@ -37,9 +37,9 @@ TEST(SimulatedDeviceTest, EraseAndBlockWriteChangeTheFlash) {
     ASSERT_TRUE(h.OpenPorts());
     h.messenger.SetDeviceIdentityCopy({0x6E, 0x00, 0x28, 0x00});
     const Bytes data(300, 0xA5);
-    h.messenger.SendEraseRequest(0x6E, 0x2000, 300);
+    h.messenger.SendEraseRequest(0x2000, 300);
     EXPECT_EQ(h.NextMessage(kWait), Result(0x00));
-    h.messenger.SendBlockWrite(0x6E, data.data(), 0x2000, 300);
+    h.messenger.SendBlockWrite(data.data(), 0x2000, 300);
     EXPECT_EQ(h.NextMessage(kWait), Result(0x00));
     const Bytes flash = h.device->Flash();
     EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x2000));

@@ -26,11 +26,11 @@ public:
     }
     midi::Bytes Prepare() { return Take(m_messenger.SendPrepareRequest()); }
     midi::Bytes Erase(std::uint32_t address, std::uint32_t length) {
-        return Take(m_messenger.SendEraseRequest(m_messenger.ModelByte(), address, length));
+        return Take(m_messenger.SendEraseRequest(address, length));
     }
     midi::Bytes Write(std::uint32_t address, const std::vector<std::uint8_t>& data) {
-        return Take(m_messenger.SendBlockWrite(m_messenger.ModelByte(), data.data(), address,
-                                               static_cast<int>(data.size())));
+        return Take(
+            m_messenger.SendBlockWrite(data.data(), address, static_cast<int>(data.size())));
     }
     midi::Bytes Closing() { return Take(m_messenger.SendClosingRequest()); }
     // The updater's answers to the device's own messages.

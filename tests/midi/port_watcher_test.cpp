@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "midi/auto_reset_event.h"
 #include "midi/loopback_backend.h"
 
@@ -13,10 +15,17 @@ using namespace std::chrono_literals;
 class PortWatcherTest : public ::testing::Test {
 protected:
     LoopbackBackend backend;
+    PortDirectory ports{backend};
     AutoResetEvent changed;
     std::atomic<int> calls{0};
-    PortWatcher watcher{backend,
-                        [this] {
+    std::mutex seenMutex;
+    std::vector<PortChange> seen;  // guarded by seenMutex
+    PortWatcher watcher{ports,
+                        [this](const std::vector<PortChange>& changes) {
+                            {
+                                std::lock_guard lock(seenMutex);
+                                seen.insert(seen.end(), changes.begin(), changes.end());
+                            }
                             ++calls;
                             changed.Set();
                         },
@@ -41,6 +50,11 @@ TEST_F(PortWatcherTest, ReportsArrivalAndRemovalOnEitherList) {
     // One call per change, not one per look.
     EXPECT_EQ(changed.Wait(20ms), WaitResult::kTimedOut);
     EXPECT_EQ(calls, 3);
+    const Port device{"Device", "", "name:Device"};
+    std::lock_guard lock(seenMutex);
+    EXPECT_EQ(seen, (std::vector<PortChange>{{PortChange::kAdded, PortList::kOutput, device},
+                                             {PortChange::kAdded, PortList::kInput, device},
+                                             {PortChange::kRemoved, PortList::kInput, device}}));
 }
 
 TEST_F(PortWatcherTest, RenamedPortCountsAsAChange) {
@@ -69,12 +83,13 @@ TEST_F(PortWatcherTest, NothingIsReportedAfterStop) {
 // they were: its held ports going counts as the change, once.
 TEST(PortWatcherHeldTest, AHeldPortGoingCountsOnceAsAChange) {
     LoopbackBackend backend;
+    PortDirectory ports(backend);
     AutoResetEvent changed;
     std::atomic<int> calls{0};
     std::atomic<bool> gone{false};
     PortWatcher watcher(
-        backend,
-        [&] {
+        ports,
+        [&](const std::vector<PortChange>&) {
             ++calls;
             changed.Set();
         },

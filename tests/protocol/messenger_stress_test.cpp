@@ -31,7 +31,7 @@ TEST(MessengerStress, ConcurrentBlockWritesAndResultsNeverTearOrInterleave) {
         data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 31 + 7);
     }
     // The block write for address 0; the others differ only in the address.
-    ASSERT_EQ(messenger.SendBlockWrite(kModel, data.data(), 0, kBlockData), 0);
+    ASSERT_EQ(messenger.SendBlockWrite(data.data(), 0, kBlockData), 0);
     const midi::Bytes blockAtZero = backend.Sent(port).at(0);
     ASSERT_EQ(blockAtZero.size(),
               static_cast<std::size_t>(BlockWrite::kOverhead + PackedLength(kBlockData)));
@@ -72,8 +72,7 @@ TEST(MessengerStress, ConcurrentBlockWritesAndResultsNeverTearOrInterleave) {
     std::thread worker([&] {
         for (int i = 0; i < kSendsPerThread; ++i) {
             const auto address = static_cast<std::uint32_t>(i) * kBlockData;
-            blockFailures +=
-                messenger.SendBlockWrite(kModel, data.data(), address, kBlockData) != 0;
+            blockFailures += messenger.SendBlockWrite(data.data(), address, kBlockData) != 0;
         }
     });
     std::thread replier([&] {

@@ -28,13 +28,14 @@ protected:
 
 TEST_F(MessengerTest, BlockWriteOfOneByteIsLaidOutFieldByField) {
     const std::uint8_t data[] = {0xAB};
-    ASSERT_EQ(m_messenger.SendBlockWrite(0x6E, data, 0x149000, 1), 0);
+    m_messenger.SetDeviceIdentityCopy({0x6E, 0x00, 0x28, 0x00});
+    ASSERT_EQ(m_messenger.SendBlockWrite(data, 0x149000, 1), 0);
     EXPECT_EQ(LastSent(), (Bytes{0xF0, 0x52, 0x00, 0x6E, 0x02, 0x00, 0x20, 0x52, 0x00, 0x00,
                                  0x01, 0x00, 0x40, 0x2B, 0x12, 0x54, 0x65, 0x67, 0x06, 0xF7}));
 }
 
 TEST_F(MessengerTest, EmptyBlockWriteCarriesTheCrcOfNoData) {
-    ASSERT_EQ(m_messenger.SendBlockWrite(0x6E, nullptr, 0, 0), 0);
+    ASSERT_EQ(m_messenger.SendBlockWrite(nullptr, 0, 0), 0);
     const Bytes sent = LastSent();
     ASSERT_EQ(sent.size(), 18u);
     EXPECT_EQ(Bytes(sent.begin() + 12, sent.begin() + 17), (Bytes{0x7F, 0x7F, 0x7F, 0x7F, 0x0F}));
@@ -43,18 +44,19 @@ TEST_F(MessengerTest, EmptyBlockWriteCarriesTheCrcOfNoData) {
 
 TEST_F(MessengerTest, FullBlockIs4700Bytes) {
     const Bytes data(4096, 0x5A);
-    ASSERT_EQ(m_messenger.SendBlockWrite(0x6E, data.data(), 0x68000, 4096), 0);
+    ASSERT_EQ(m_messenger.SendBlockWrite(data.data(), 0x68000, 4096), 0);
     EXPECT_EQ(LastSent().size(), 4700u);
 }
 
 TEST_F(MessengerTest, BlockWriteBeyondTheLengthFieldIsRefused) {
     const Bytes data(BlockWrite::kMaxData + 1, 0);
-    EXPECT_EQ(m_messenger.SendBlockWrite(0x6E, data.data(), 0, BlockWrite::kMaxData + 1), -1);
+    EXPECT_EQ(m_messenger.SendBlockWrite(data.data(), 0, BlockWrite::kMaxData + 1), -1);
     EXPECT_TRUE(m_backend.Sent(m_port).empty());
 }
 
 TEST_F(MessengerTest, EraseRequest) {
-    ASSERT_EQ(m_messenger.SendEraseRequest(0x6E, 0x149000, 4096), 0);
+    m_messenger.SetDeviceIdentityCopy({0x6E, 0x00, 0x28, 0x00});
+    ASSERT_EQ(m_messenger.SendEraseRequest(0x149000, 4096), 0);
     EXPECT_EQ(LastSent(), (Bytes{0xF0, 0x52, 0x00, 0x6E, 0x0A, 0x00, 0x20, 0x52, 0x00, 0x00, 0x00,
                                  0x20, 0x00, 0x00, 0x00, 0xF7}));
 }
@@ -100,7 +102,7 @@ TEST_F(MessengerTest, SendsFailOnAClosedOrFailingPort) {
     EXPECT_EQ(m_messenger.SendResult(kStatusOk), 0);
     m_out.Close();
     EXPECT_EQ(m_messenger.SendIdentityRequest(), -1);
-    EXPECT_EQ(m_messenger.SendBlockWrite(0x6E, nullptr, 0, 0), -1);
+    EXPECT_EQ(m_messenger.SendBlockWrite(nullptr, 0, 0), -1);
 }
 
 }  // namespace

@@ -392,10 +392,10 @@ TEST(FleetRunTest, EachDeviceIsFoundAndOpenedAtItsOwnSocketWhileTheSystemChanges
         SCOPED_TRACE(miss ? "the first looks miss a socket" : "steady");
         ChangingSystem system;
         system.firstLooksMissSecondSocket = miss;
-        const auto devices = midi::FindDevices(system, bases);
-        ASSERT_TRUE(devices);
+        const auto ports = midi::PortDirectory(system).SteadyLook();
+        ASSERT_TRUE(ports);
         std::set<std::string> sockets;
-        for (const midi::DeviceBinding& device : *devices) {
+        for (const midi::DeviceBinding& device : midi::FindDevices(*ports, bases)) {
             sockets.insert(device.socket);
         }
         EXPECT_EQ(sockets, all);
@@ -403,11 +403,11 @@ TEST(FleetRunTest, EachDeviceIsFoundAndOpenedAtItsOwnSocketWhileTheSystemChanges
     for (bool opensInput : {false, true}) {
         SCOPED_TRACE(opensInput ? "input" : "output");
         ChangingSystem system;
-        const auto devices =
-            midi::FindDevices(system, bases).value_or(std::vector<midi::DeviceBinding>{});
+        midi::PortDirectory directory(system);
+        const auto devices = midi::FindDevices(directory.Look(), bases);
         ASSERT_EQ(devices.size(), 3u);
         ASSERT_EQ(devices[1].socket, "2-1");
-        midi::BoundPorts ports(system, devices[1], bases);
+        midi::BoundPorts ports(directory, devices[1], bases);
         system.leaveOnOpen = true;
         std::unique_ptr<midi::OutputConnection> output;
         std::unique_ptr<midi::InputConnection> input;

@@ -12,8 +12,6 @@ class DialogUnits {
 public:
     explicit DialogUnits(const QFont& font);
 
-    int BaseWidth() const { return m_baseWidth; }
-    int BaseHeight() const { return m_baseHeight; }
     int X(int du) const;
     int Y(int du) const;
     QRect Rect(int x, int y, int width, int height) const;

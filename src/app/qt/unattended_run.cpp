@@ -18,6 +18,13 @@ namespace {
 // Often enough to look quick, seldom enough to cost nothing.
 constexpr int kPollMilliseconds = 50;
 
+// Nobody is there to read a box: its text goes to the error stream.
+class ErrorStreamBoxes final : public StartUpBoxes {
+public:
+    void Warning(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+    void Error(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+};
+
 }  // namespace
 
 UnattendedRun::UnattendedRun(UpdaterWindow& window, std::function<void()> onCompleted)
@@ -69,15 +76,10 @@ void UnattendedRun::Look() {
 int RunUnattended(CVekUpdatorApp& app, const BackendFactory& makeBackend,
                   CVekUpdatorDlg::Options options,
                   const std::function<void(UpdaterWindow&)>& onCompleted) {
-    switch (app.ClaimInstanceNumber()) {
-        case InstanceClaim::kClaimed:
-            break;
-        case InstanceClaim::kAllTaken:
-            std::fprintf(stderr, "%s\n", kTooManyInstancesText);
-            return kExitFailure;
-        case InstanceClaim::kNoLockDirectory:
-            std::fprintf(stderr, "%s\n", LockDirectoryErrorText(app.LockDirectory()).c_str());
-            return kExitFailure;
+    ErrorStreamBoxes boxes;
+    // A run that could not start has not updated anything.
+    if (ClaimForWindow(app, boxes)) {
+        return kExitFailure;
     }
     options.instanceNumber = app.GetInstanceNumber();
     const std::unique_ptr<midi::MidiBackend> backend = makeBackend();
