@@ -135,7 +135,7 @@ void RunUntilDone(const device::SimulatedDevice& device, const tools::CountedPor
                   bool exitAfterUpdate) {
     std::optional<std::chrono::steady_clock::time_point> closedAt;
     for (;;) {
-        if (tools::WaitForStopSignal(std::chrono::milliseconds(50))) {
+        if (tools::WaitForStopSignal(std::chrono::milliseconds(50)) != tools::StopRequest::kNone) {
             return;
         }
         if (!exitAfterUpdate) {

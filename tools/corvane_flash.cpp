@@ -35,6 +35,10 @@
 #include "tools/stop_signals.h"
 #include "version/program_version.h"
 
+#ifdef _WIN32
+#include "midi/winmm_driver_win.h"
+#endif
+
 namespace {
 
 using namespace corvane;
@@ -48,14 +52,16 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     return !file.bad();
 }
 
-// Calls `onSignal` for each SIGINT and SIGTERM while it lives.
+// Calls `onSignal` for each stop request while it lives.
 class OnStopSignal {
 public:
-    explicit OnStopSignal(std::function<void()> onSignal)
+    explicit OnStopSignal(std::function<void(tools::StopRequest)> onSignal)
         : m_thread([this, onSignal = std::move(onSignal)] {
               while (!m_stop) {
-                  if (tools::WaitForStopSignal(std::chrono::milliseconds(100))) {
-                      onSignal();
+                  const tools::StopRequest request =
+                      tools::WaitForStopSignal(std::chrono::milliseconds(100));
+                  if (request != tools::StopRequest::kNone) {
+                      onSignal(request);
                   }
               }
           }) {}
@@ -147,9 +153,12 @@ int UpdateAll(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Opt
     {
         // While waiting, the first stop takes no new device and lets the
         // running updates end; a second one, or the first without --wait,
-        // abandons them.
+        // abandons them, and so does the end of the process, which would
+        // otherwise kill them mid-write.
         std::atomic<int> stops{0};
-        OnStopSignal stop([&] { fleet.Stop(!options.wait || ++stops > 1); });
+        OnStopSignal stop([&](tools::StopRequest request) {
+            fleet.Stop(request == tools::StopRequest::kEnd || !options.wait || ++stops > 1);
+        });
         started = fleet.Run();
     }
     bool completed = report.Finish();
@@ -186,7 +195,7 @@ int UpdateOne(const tools::FlashOptions& options, const app::CVekUpdatorDlg::Opt
     }
     tools::FlashOutcome outcome;
     {
-        OnStopSignal interrupts([&session] { session.Interrupt(); });
+        OnStopSignal interrupts([&session](tools::StopRequest) { session.Interrupt(); });
         outcome = session.Update(options.inPort, options.outPort);
     }
     char summary[96];
@@ -233,6 +242,14 @@ int main(int argc, char** argv) {
         dialogOptions.image = [&image] { return std::span<const std::uint8_t>(image); };
     }
 
+#ifdef _WIN32
+    midi::OnFirstBlockLeftToDriver([](std::size_t) {
+        std::fprintf(stderr,
+                     "Warning: a MIDI driver kept what it was given when its port closed; it "
+                     "stays with the driver until corvane-flash ends, which it should soon: "
+                     "past a few such ports no port opens.\n");
+    });
+#endif
     tools::BlockStopSignals();
     const StopDoneAtEnd stopDone;
     return options.all ? UpdateAll(options, dialogOptions) : UpdateOne(options, dialogOptions);

@@ -23,12 +23,12 @@ void BlockStopSignals() {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-bool WaitForStopSignal(std::chrono::milliseconds timeout) {
+StopRequest WaitForStopSignal(std::chrono::milliseconds timeout) {
     const sigset_t signals = StopSignals();
     timespec wait{};
     wait.tv_sec = static_cast<std::time_t>(timeout.count() / 1000);
     wait.tv_nsec = static_cast<long>(timeout.count() % 1000) * 1000000L;
-    return sigtimedwait(&signals, nullptr, &wait) > 0;
+    return sigtimedwait(&signals, nullptr, &wait) > 0 ? StopRequest::kStop : StopRequest::kNone;
 }
 
 void StopDone() {}

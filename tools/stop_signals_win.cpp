@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace corvane::tools {
 
 namespace {
@@ -12,6 +14,9 @@ HANDLE StopEvent() {
     static const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     return event;
 }
+
+// Set before the stop event for a request that ends the process; stays set.
+std::atomic<bool> g_ending{false};
 
 // Set once the program's own stop has run; stays set.
 HANDLE DoneEvent() {
@@ -25,13 +30,19 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
-bool OnConsoleEvent(unsigned long event) {
+bool OnConsoleEvent(unsigned long event, std::chrono::milliseconds grace) {
+    const bool ending =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    if (ending) {
+        g_ending = true;
+    }
     SetEvent(StopEvent());
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        // The process ends when this returns. The system's own grace time
-        // (five seconds for a close) bounds the wait; a program that ends
-        // first ends this thread with it.
-        WaitForSingleObject(DoneEvent(), INFINITE);
+    if (ending) {
+        // The process ends when this returns, or when the system's grace
+        // ends; returning first leaves the ending to the system's usual
+        // way rather than a kill. A program that ends first ends this thread
+        // with it.
+        WaitForSingleObject(DoneEvent(), static_cast<DWORD>(grace.count()));
     }
     return true;  // handled: the program ends its run itself
 }
@@ -42,13 +53,16 @@ void BlockStopSignals() {
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-bool WaitForStopSignal(std::chrono::milliseconds timeout) {
+StopRequest WaitForStopSignal(std::chrono::milliseconds timeout) {
     const HANDLE event = StopEvent();
     if (event == nullptr) {
         Sleep(static_cast<DWORD>(timeout.count()));
-        return false;
+        return StopRequest::kNone;
     }
-    return WaitForSingleObject(event, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+    if (WaitForSingleObject(event, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+        return StopRequest::kNone;
+    }
+    return g_ending ? StopRequest::kEnd : StopRequest::kStop;
 }
 
 void StopDone() {

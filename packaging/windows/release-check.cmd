@@ -8,9 +8,14 @@ rem and every program's output go to release-check.log beside the programs.
 rem   release-check.cmd ["CABLE IN NAME" "CABLE OUT NAME" [COUNT]]
 rem COUNT messages go over the cable (default 5000); a cable between DIN
 rem sockets carries only about two block-sized messages a second.
-setlocal EnableExtensions EnableDelayedExpansion
+rem The script's folder is named once, before delayed expansion (which would
+rem eat a "!" in it), and never inside a block (where a ")" in it would end
+rem the block): the files are named relative to it.
+setlocal EnableExtensions
 cd /d "%~dp0"
-set LOG=%~dp0release-check.log
+setlocal EnableDelayedExpansion
+set LOG=release-check.log
+set OUT=release-check.out
 set FAILED=0
 set DEVICE=BRAX Lumen Series
 set COUNT=5000
@@ -22,6 +27,10 @@ for %%P in (corvane-flash.exe corvane-updater.exe midi_link_check.exe) do (
   )
 )
 echo Release checks of %DATE% %TIME% > "%LOG%"
+echo.
+echo == The signatures
+echo Open Properties, Digital Signatures of corvane-updater.exe and of the installer.
+call :ask "Is each signed, with a time-stamp from the server packaging\windows\timestamp-server names"
 corvane-flash.exe --version >> "%LOG%" 2>&1
 ver >> "%LOG%"
 
@@ -55,11 +64,17 @@ call :run "Unplug while idle: the device is listed again and updates" corvane-fl
 call :prompt "The next update starts; pull the device's plug once Data transmit shows"
 call :run_expect_failure "Unplug mid-update: a box, no hang" corvane-flash.exe
 call :ask "Did it stop within 5 s of the unplug with a time-out box"
+call :ask "Did it print no warning that a MIDI driver kept what it was given"
 call :prompt "Plug the device back in"
 echo A second console starts an update; close that console window once Data transmit shows.
 start "update to close" /wait corvane-flash.exe
 call :run "After a console closed mid-update the ports are free and the update completes" ^
   corvane-flash.exe
+echo A second console waits for devices; unplug and replug the device, then close that
+echo console window once Data transmit shows.
+start "waiting update to close" /wait corvane-flash.exe --all --wait
+call :ask "Did that console close within 5 s, without a box that the program does not respond"
+call :run "After a waiting console closed mid-update the update completes" corvane-flash.exe
 
 rem ---- Two identical devices -------------------------------------------
 call :prompt "Connect a second identical device as well (skip with Enter if you have one only)"
@@ -87,11 +102,11 @@ call :ask "Screen reader"
 
 echo.
 if %FAILED%==0 (
-  echo Every check passed. The log is %LOG%.
+  echo Every check passed. The log is %LOG% beside this script.
   echo RESULT: PASS >> "%LOG%"
   exit /b 0
 )
-echo %FAILED% check^(s^) failed; see %LOG%.
+echo %FAILED% check^(s^) failed; see %LOG% beside this script.
 echo RESULT: FAIL ^(%FAILED%^) >> "%LOG%"
 exit /b 1
 
@@ -105,10 +120,10 @@ shift
 echo.
 echo == %TITLE%
 echo == %TITLE% >> "%LOG%"
-%1 %2 %3 %4 %5 %6 %7 %8 %9 > "%TEMP%\corvane-check.out" 2>&1
+%1 %2 %3 %4 %5 %6 %7 %8 %9 > "%OUT%" 2>&1
 set RC=!ERRORLEVEL!
-type "%TEMP%\corvane-check.out"
-type "%TEMP%\corvane-check.out" >> "%LOG%"
+type "%OUT%"
+type "%OUT%" >> "%LOG%"
 if !RC!==0 (
   echo PASS: !TITLE! >> "%LOG%"
 ) else (
@@ -126,10 +141,10 @@ shift
 echo.
 echo == %TITLE%
 echo == %TITLE% >> "%LOG%"
-%1 %2 %3 %4 %5 %6 %7 %8 %9 > "%TEMP%\corvane-check.out" 2>&1
+%1 %2 %3 %4 %5 %6 %7 %8 %9 > "%OUT%" 2>&1
 set RC=!ERRORLEVEL!
-type "%TEMP%\corvane-check.out"
-type "%TEMP%\corvane-check.out" >> "%LOG%"
+type "%OUT%"
+type "%OUT%" >> "%LOG%"
 if !RC!==1 (
   echo PASS: !TITLE! >> "%LOG%"
 ) else (

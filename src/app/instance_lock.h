@@ -30,8 +30,8 @@ public:
     // empty when it cannot be read, and then no marker can be taken.
     static std::string UserDirectory();
     // Creates `directory` (mode 0700) when missing; true when it is a real
-    // directory, owned by this user, that only this user can use. Always
-    // true on Windows, where nothing needs making.
+    // directory, owned by this user, that only this user can use. On
+    // Windows, where nothing needs making, true unless it is empty.
     static bool PrepareDirectory(const std::string& directory);
 
 private:

@@ -67,8 +67,10 @@ std::string InstanceLock::UserDirectory() {
     return sid;
 }
 
-bool InstanceLock::PrepareDirectory(const std::string&) {
-    return true;
+// Nothing needs making: the "directory" is the user's SID, unusable only
+// when it could not be read.
+bool InstanceLock::PrepareDirectory(const std::string& directory) {
+    return !directory.empty();
 }
 
 }  // namespace corvane::app

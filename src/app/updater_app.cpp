@@ -11,6 +11,11 @@ CVekUpdatorApp::CVekUpdatorApp(std::string lockDirectory, Program program)
     : m_lockDirectory(std::move(lockDirectory)), m_program(program) {}
 
 std::string LockDirectoryErrorText(const std::string& directory) {
+    if (directory.empty()) {
+        // Where the user's identity names the markers and could not be read.
+        return "The updater cannot tell which user runs it, so it cannot count its running "
+               "copies.";
+    }
     return "The updater cannot create or use its lock directory \"" + directory +
            "\". It must be a directory owned by you that no one else can use.";
 }

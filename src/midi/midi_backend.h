@@ -25,6 +25,10 @@ public:
     // True once the port has reported that its device is gone (unplugged, or
     // its driver ended it); such a connection never works again. Any thread.
     virtual bool Gone() const { return false; }
+    // Called from another thread before the connection is destroyed: a Send
+    // waiting for a driver gives up at once and returns false. A backend
+    // whose sends never wait long ignores it.
+    virtual void Abandon() {}
 };
 
 // Called on the backend's own thread with the bytes of a received System

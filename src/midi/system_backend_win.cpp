@@ -7,7 +7,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -27,6 +30,21 @@ constexpr std::size_t kReceiveBuffers = 4;
 constexpr std::size_t kReceiveBufferBytes = 8192;
 
 std::atomic<std::size_t> g_blocksLeftToDrivers{0};
+std::mutex g_leftNoticeMutex;
+std::function<void(std::size_t)> g_leftNotice;  // guarded by g_leftNoticeMutex
+
+void NoteLeftToDriver() {
+    const std::size_t left = ++g_blocksLeftToDrivers;
+    std::function<void(std::size_t)> notice;
+    {
+        std::lock_guard lock(g_leftNoticeMutex);
+        notice = std::move(g_leftNotice);  // once per process
+        g_leftNotice = nullptr;
+    }
+    if (notice) {
+        notice(left);
+    }
+}
 
 class SystemDriver final : public WinmmDriver {
 public:
@@ -73,6 +91,50 @@ public:
     MMRESULT OutClose(HMIDIOUT handle) override { return midiOutClose(handle); }
 };
 
+using Clock = std::chrono::steady_clock;
+
+// Set by the owner of a connection to end its waits at once.
+using Cancel = std::atomic<bool>;
+
+// Makes a winmm call that a driver may never return from (a send, a reset,
+// a close: whether they return at once is the driver's choice) on a thread
+// of its own, and waits for it until `deadline`, or for `afterCancel` once
+// `cancel` is set. Empty when the call has not returned by then: its thread
+// goes on without the caller, and whatever the call points to must stay with
+// the driver.
+std::optional<MMRESULT> CallBounded(std::function<MMRESULT()> call, Clock::time_point deadline,
+                                    const Cancel* cancel = nullptr,
+                                    std::chrono::milliseconds afterCancel = {}) {
+    struct State {
+        std::mutex mutex;
+        std::condition_variable returned;
+        std::optional<MMRESULT> result;  // guarded by mutex
+    };
+    auto state = std::make_shared<State>();
+    try {
+        std::thread([state, call = std::move(call)] {
+            const MMRESULT result = call();
+            std::lock_guard lock(state->mutex);
+            state->result = result;
+            state->returned.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    std::unique_lock lock(state->mutex);
+    bool cancelled = false;
+    // In slices, so that a cancel is seen soon.
+    constexpr auto kSlice = std::chrono::milliseconds(2);
+    while (!state->result && Clock::now() < deadline) {
+        if (!cancelled && cancel != nullptr && *cancel) {
+            cancelled = true;
+            deadline = std::min(deadline, Clock::now() + afterCancel);
+        }
+        state->returned.wait_until(lock, std::min(deadline, Clock::now() + kSlice));
+    }
+    return state->result;
+}
+
 bool Done(const MIDIHDR& header) {
     // The driver sets the flag on its own thread.
     return (static_cast<const volatile DWORD&>(header.dwFlags) & MHDR_DONE) != 0;
@@ -80,10 +142,9 @@ bool Done(const MIDIHDR& header) {
 
 // Polls the done flag: an output opened without notifications offers nothing
 // else to wait on.
-bool WaitDone(const MIDIHDR& header, std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
+bool WaitDone(const MIDIHDR& header, Clock::time_point deadline, const Cancel* cancel = nullptr) {
     while (!Done(header)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
+        if (Clock::now() >= deadline || (cancel != nullptr && *cancel)) {
             return false;
         }
         Sleep(1);
@@ -108,56 +169,132 @@ public:
         : m_driver(driver), m_bounds(bounds), m_handle(handle) {}
 
     ~WinmmOutput() override {
-        // A reset would also send note-offs to a device that speaks System
-        // Exclusive only: it is used just to get back a message the driver holds.
-        if (!m_held.empty()) {
-            m_driver.OutReset(m_handle);
-            std::erase_if(m_held, [this](const std::unique_ptr<OutgoingMessage>& message) {
-                return WaitDone(message->header, m_bounds.giveBack) &&
+        const auto deadline = Clock::now() + m_bounds.giveBack;
+        if (!m_held.empty() && !m_hung && Reset(deadline)) {
+            std::erase_if(m_held, [this,
+                                   deadline](const std::unique_ptr<OutgoingMessage>& message) {
+                return WaitDone(message->header, deadline) &&
                        m_driver.OutUnprepareHeader(m_handle, &message->header) == MMSYSERR_NOERROR;
             });
-            g_blocksLeftToDrivers += m_held.size();
-            for (auto& message : m_held) {
-                static_cast<void>(message.release());
-            }
+        }
+        for (auto& message : m_held) {
+            static_cast<void>(message.release());
+            NoteLeftToDriver();
+        }
+        for (std::size_t i = 0; i < m_inDriver; ++i) {
+            NoteLeftToDriver();
         }
         // A driver that refuses to close keeps the port; with no callback
         // registered, nothing of this object is left for it to reach.
-        m_driver.OutClose(m_handle);
+        if (m_hung) {
+            return;  // a driver that hangs in a call is called no more
+        }
+        CallBounded([&driver = m_driver, handle = m_handle] { return driver.OutClose(handle); },
+                    Clock::now() + m_bounds.giveBack);
     }
 
     bool Send(ByteView bytes) override {
-        if (bytes.empty() || bytes.size() > UINT32_MAX || m_gone) {
+        if (bytes.empty() || bytes.size() > UINT32_MAX || m_gone || m_cancel) {
             return false;
         }
+        const auto deadline = Clock::now() + SendBound(bytes.size());
         auto message = std::make_unique<OutgoingMessage>(bytes);
-        MIDIHDR& header = message->header;
-        if (m_driver.OutPrepareHeader(m_handle, &header) != MMSYSERR_NOERROR) {
-            return false;
-        }
-        bool sent = m_driver.OutLongMsg(m_handle, &header) == MMSYSERR_NOERROR;
-        if (sent && !WaitDone(header, SendBound(bytes.size()))) {
-            // A stuck driver: reset hands the message back marked done.
-            sent = false;
-            m_driver.OutReset(m_handle);
-            if (!WaitDone(header, m_bounds.giveBack)) {
-                Hold(std::move(message));
+        switch (Transmit(*message, deadline)) {
+            case Transmitted::kDone:
+                return Unprepare(std::move(message));
+            case Transmitted::kRefused:
+                Unprepare(std::move(message));
                 return false;
-            }
+            case Transmitted::kStuck:
+                break;
+            case Transmitted::kInDriver:
+                Leave(std::move(message));
+                return false;
         }
-        if (m_driver.OutUnprepareHeader(m_handle, &header) != MMSYSERR_NOERROR) {
+        // A stuck driver: reset hands the message back marked done. It does
+        // not end the System Exclusive message it cut; the device is told.
+        if (m_cancel || !Reset(Clock::now() + m_bounds.giveBack) ||
+            !WaitDone(message->header, Clock::now() + m_bounds.giveBack, &m_cancel)) {
             Hold(std::move(message));
             return false;
         }
-        return sent;
+        if (Unprepare(std::move(message))) {
+            EndExclusive();
+        }
+        return false;
     }
 
     bool Gone() const override { return m_gone; }
 
+    void Abandon() override { m_cancel = true; }
+
 private:
+    enum class Transmitted {
+        kDone,      // the driver has sent it
+        kRefused,   // the driver did not take it
+        kStuck,     // the driver took it and has not sent it
+        kInDriver,  // the driver has not returned from taking it
+    };
+
     std::chrono::milliseconds SendBound(std::size_t bytes) const {
         // About three bytes a millisecond on the wire.
         return m_bounds.sendGrace + std::chrono::milliseconds(bytes / 3);
+    }
+
+    Transmitted Transmit(OutgoingMessage& message, Clock::time_point deadline) {
+        MIDIHDR* header = &message.header;
+        if (m_driver.OutPrepareHeader(m_handle, header) != MMSYSERR_NOERROR) {
+            return Transmitted::kRefused;
+        }
+        const std::optional<MMRESULT> taken =
+            CallBounded([&driver = m_driver, handle = m_handle,
+                         header] { return driver.OutLongMsg(handle, header); },
+                        deadline, &m_cancel, m_bounds.giveBack);
+        if (!taken) {
+            return Transmitted::kInDriver;
+        }
+        if (*taken != MMSYSERR_NOERROR) {
+            return Transmitted::kRefused;
+        }
+        return WaitDone(*header, deadline, &m_cancel) ? Transmitted::kDone : Transmitted::kStuck;
+    }
+
+    bool Reset(Clock::time_point deadline) {
+        const std::optional<MMRESULT> reset = CallBounded(
+            [&driver = m_driver, handle = m_handle] { return driver.OutReset(handle); }, deadline);
+        if (!reset) {
+            m_hung = true;
+            m_gone = true;
+        }
+        return reset == MMSYSERR_NOERROR;
+    }
+
+    // The end-of-exclusive byte after a reset cut a message, which the reset
+    // leaves to the sender; a driver that keeps it has lost its device.
+    void EndExclusive() {
+        static constexpr std::uint8_t kEndOfExclusive[] = {0xF7};
+        auto message = std::make_unique<OutgoingMessage>(ByteView(kEndOfExclusive));
+        switch (Transmit(*message, Clock::now() + m_bounds.giveBack)) {
+            case Transmitted::kDone:
+            case Transmitted::kRefused:
+                Unprepare(std::move(message));
+                return;
+            case Transmitted::kStuck:
+                Hold(std::move(message));
+                return;
+            case Transmitted::kInDriver:
+                Leave(std::move(message));
+                return;
+        }
+    }
+
+    // True when the driver let the message go; otherwise it keeps it.
+    bool Unprepare(std::unique_ptr<OutgoingMessage> message) {
+        if (m_driver.OutUnprepareHeader(m_handle, &message->header) == MMSYSERR_NOERROR) {
+            return true;
+        }
+        Hold(std::move(message));
+        return false;
     }
 
     // A driver that will not give a message back even when reset has lost its
@@ -167,17 +304,29 @@ private:
         m_gone = true;
     }
 
+    // A message whose send has not returned: its call still points at it.
+    void Leave(std::unique_ptr<OutgoingMessage> message) {
+        static_cast<void>(message.release());
+        ++m_inDriver;
+        m_hung = true;
+        m_gone = true;
+    }
+
     WinmmDriver& m_driver;
     const WinmmBounds m_bounds;
     const HMIDIOUT m_handle;
     // Touched by Send and the destructor, which the owner never runs at once.
     std::vector<std::unique_ptr<OutgoingMessage>> m_held;
+    std::size_t m_inDriver = 0;  // messages left in a call that has not returned
+    bool m_hung = false;         // a call has not returned
     std::atomic<bool> m_gone{false};
+    Cancel m_cancel{false};
 };
 
-// What the driver's callback reaches, apart from the connection: when a driver
-// will not give its buffers back, all of it is left to the driver, while the
-// connection and its handler go.
+// What the driver's callback reaches, apart from the connection: shared by the
+// connection and the driver, freed by whichever lets go of it last, so that a
+// callback still returning when the connection closes, or one that comes
+// after a close the driver refused, touches live memory.
 struct ReceiveBuffers {
     struct Returned {
         std::size_t index;
@@ -202,6 +351,14 @@ struct ReceiveBuffers {
         }
     }
 
+    // The connection holds one; each buffer with the driver holds one more.
+    void Hold() { ++m_holders; }
+    void Release() {
+        if (--m_holders == 0) {
+            delete this;
+        }
+    }
+
     // The driver's thread. Nothing here calls winmm, which its callbacks must
     // not: the buffer goes to the receive thread.
     void GiveBack(const MIDIHDR* header, bool broken) {
@@ -209,10 +366,14 @@ struct ReceiveBuffers {
             if (header == &headers[i]) {
                 {
                     std::lock_guard lock(mutex);
+                    if (!withDriver[i]) {
+                        return;  // not the driver's to give back
+                    }
                     withDriver[i] = false;
                     returned.push_back({i, broken});
                 }
                 changed.notify_all();
+                Release();  // the last touch: this may be freed here
                 return;
             }
         }
@@ -221,6 +382,9 @@ struct ReceiveBuffers {
     bool AnyWithDriver() const {
         return std::find(withDriver.begin(), withDriver.end(), true) != withDriver.end();
     }
+
+private:
+    std::atomic<int> m_holders{1};
 };
 
 class WinmmInput final : public InputConnection {
@@ -228,7 +392,7 @@ public:
     WinmmInput(WinmmDriver& driver, WinmmBounds bounds, InputHandler handler)
         : m_driver(driver),
           m_bounds(bounds),
-          m_buffers(std::make_unique<ReceiveBuffers>()),
+          m_buffers(new ReceiveBuffers),
           m_handler(std::move(handler)) {}
 
     ~WinmmInput() override {
@@ -242,16 +406,16 @@ public:
             m_receiver.join();
         }
         if (!released) {
-            // The driver may still write into the buffers and call back with
-            // them: they, and what the callback points to, stay its own.
-            static_cast<void>(m_buffers.release());
-            ++g_blocksLeftToDrivers;
+            // The driver may still write into the buffers it holds and call
+            // back with them; they go when it gives the last one back.
+            NoteLeftToDriver();
         }
+        m_buffers->Release();
     }
 
     bool Open(UINT index) {
         if (m_driver.InOpen(&m_handle, index, &WinmmInput::Callback,
-                            reinterpret_cast<DWORD_PTR>(m_buffers.get())) != MMSYSERR_NOERROR) {
+                            reinterpret_cast<DWORD_PTR>(m_buffers)) != MMSYSERR_NOERROR) {
             m_handle = nullptr;
             return false;
         }
@@ -291,6 +455,7 @@ private:
         MIDIHDR& header = m_buffers->headers[index];
         header.dwBytesRecorded = 0;
         // Marked first: the driver may give it back before AddBuffer returns.
+        m_buffers->Hold();
         {
             std::lock_guard lock(m_buffers->mutex);
             m_buffers->withDriver[index] = true;
@@ -298,11 +463,13 @@ private:
         if (m_driver.InAddBuffer(m_handle, &header) == MMSYSERR_NOERROR) {
             return true;
         }
-        std::lock_guard lock(m_buffers->mutex);
-        m_buffers->withDriver[index] = false;
+        {
+            std::lock_guard lock(m_buffers->mutex);
+            m_buffers->withDriver[index] = false;
+        }
+        m_buffers->Release();  // never the last: the connection holds one
         return false;
     }
-
     // The receive thread: takes each buffer the driver gave back, hands its
     // bytes on and queues it again.
     void Receive() {
@@ -355,13 +522,27 @@ private:
             std::lock_guard driverLock(m_driverMutex);
             m_closing = true;
         }
+        // A driver that hangs in a call costs the thread of that call, never
+        // the closer, and is called no more: all it has is left to it.
+        WinmmDriver& driver = m_driver;
+        const HMIDIIN handle = m_handle;
+        const auto bound = [this] { return Clock::now() + m_bounds.giveBack; };
         // Whether it stopped matters not: reset follows, and it is checked.
-        m_driver.InStop(m_handle);
-        // Reset marks every queued buffer done and gives it back.
-        if (m_driver.InReset(m_handle) == MMSYSERR_NOERROR) {
+        if (!CallBounded([&driver, handle] { return driver.InStop(handle); }, bound())) {
+            return false;
+        }
+        // Reset marks every queued buffer done and gives it back, within one
+        // bound for both.
+        const auto deadline = bound();
+        const std::optional<MMRESULT> reset =
+            CallBounded([&driver, handle] { return driver.InReset(handle); }, deadline);
+        if (!reset) {
+            return false;
+        }
+        if (*reset == MMSYSERR_NOERROR) {
             std::unique_lock lock(m_buffers->mutex);
-            m_buffers->changed.wait_for(lock, m_bounds.giveBack,
-                                        [this] { return !m_buffers->AnyWithDriver(); });
+            m_buffers->changed.wait_until(lock, deadline,
+                                          [this] { return !m_buffers->AnyWithDriver(); });
         }
         bool released = true;
         for (std::size_t i = 0; i < kReceiveBuffers; ++i) {
@@ -377,13 +558,15 @@ private:
             }
         }
         // Closed, the driver calls back no more; refused, it still may.
-        return m_driver.InClose(m_handle) == MMSYSERR_NOERROR && released;
+        return CallBounded([&driver, handle] { return driver.InClose(handle); }, bound()) ==
+                   MMSYSERR_NOERROR &&
+               released;
     }
 
     WinmmDriver& m_driver;
     const WinmmBounds m_bounds;
-    HMIDIIN m_handle = nullptr;  // set by Open before any buffer is queued
-    std::unique_ptr<ReceiveBuffers> m_buffers;
+    HMIDIIN m_handle = nullptr;                      // set by Open before any buffer is queued
+    ReceiveBuffers* const m_buffers;                 // one of its holders
     std::array<bool, kReceiveBuffers> m_prepared{};  // Open and Close only
     std::thread m_receiver;
     std::atomic<bool> m_gone{false};
@@ -430,7 +613,7 @@ public:
     }
 
     std::unique_ptr<OutputConnection> OpenOutput(int index) override {
-        if (index < 0 || static_cast<UINT>(index) >= m_driver.OutGetNumDevs()) {
+        if (TooMuchLeft() || index < 0 || static_cast<UINT>(index) >= m_driver.OutGetNumDevs()) {
             return nullptr;
         }
         HMIDIOUT handle = nullptr;
@@ -441,7 +624,7 @@ public:
     }
 
     std::unique_ptr<InputConnection> OpenInput(int index, InputHandler handler) override {
-        if (index < 0 || static_cast<UINT>(index) >= m_driver.InGetNumDevs()) {
+        if (TooMuchLeft() || index < 0 || static_cast<UINT>(index) >= m_driver.InGetNumDevs()) {
             return nullptr;
         }
         auto input = std::make_unique<WinmmInput>(m_driver, m_bounds, std::move(handler));
@@ -452,6 +635,10 @@ public:
     }
 
 private:
+    // Each port closed on a driver that kept what it was given may leave as
+    // much again: past the cap, none is opened.
+    bool TooMuchLeft() const { return g_blocksLeftToDrivers >= m_bounds.maxLeftToDrivers; }
+
     WinmmDriver& m_driver;
     const WinmmBounds m_bounds;
 };
@@ -469,6 +656,11 @@ std::unique_ptr<MidiBackend> CreateWinmmBackend(WinmmDriver& driver, WinmmBounds
 
 std::size_t BlocksLeftToDrivers() {
     return g_blocksLeftToDrivers;
+}
+
+void OnFirstBlockLeftToDriver(std::function<void(std::size_t)> notice) {
+    std::lock_guard lock(g_leftNoticeMutex);
+    g_leftNotice = std::move(notice);
 }
 
 std::unique_ptr<MidiBackend> CreateSystemBackend() {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 #include "midi/midi_backend.h"
@@ -56,16 +57,24 @@ struct WinmmBounds {
     // A send may take this long, plus the time its bytes need at the MIDI
     // wire's 31,250 baud, before the driver is told to give the message back.
     std::chrono::milliseconds sendGrace{5000};
-    // How long a driver that was reset has to give its buffers back.
+    // How long a driver that was reset has to give its buffers back, and a
+    // reset, stop or close has to return.
     std::chrono::milliseconds giveBack{1000};
+    // Blocks left to drivers (BlocksLeftToDrivers) past which no port opens.
+    std::size_t maxLeftToDrivers = 16;
 };
 
 std::unique_ptr<MidiBackend> CreateWinmmBackend(WinmmDriver& driver, WinmmBounds bounds = {});
 
 // Blocks of memory that a driver still held when its port was closed: an
 // input's receive buffers (with what its callback points to), an output's
-// message. Each is left to the driver on purpose, never freed under it; this
-// counts them since the program started.
+// message, each with the thread of a call that never returned. Each is left
+// to the driver on purpose, never freed under it; this counts them since the
+// program started.
 std::size_t BlocksLeftToDrivers();
+
+// Called once, on the thread that closed the port, when the first block is
+// left to a driver, with the count then; for the program's own output.
+void OnFirstBlockLeftToDriver(std::function<void(std::size_t)> notice);
 
 }  // namespace corvane::midi

@@ -19,7 +19,16 @@ using namespace std::chrono_literals;
 TEST(ConsoleEvents, CtrlCAsksForAStopAndReturnsAtOnce) {
     BlockStopSignals();
     EXPECT_TRUE(OnConsoleEvent(CTRL_C_EVENT));
-    EXPECT_TRUE(WaitForStopSignal(10s));
+    EXPECT_EQ(WaitForStopSignal(10s), StopRequest::kStop);
+}
+
+// Before the program has ever reported its stop (the next case does): a stop
+// that takes longer than the system's grace leaves the handler no less
+// bounded, and the program is told that the process ends.
+TEST(ConsoleEvents, ACloseWaitsForTheProgramNoLongerThanItsGrace) {
+    BlockStopSignals();
+    EXPECT_TRUE(OnConsoleEvent(CTRL_CLOSE_EVENT, 10ms));
+    EXPECT_EQ(WaitForStopSignal(10s), StopRequest::kEnd);
 }
 
 TEST(ConsoleEvents, ACloseReturnsOnlyOnceTheProgramHasStopped) {
@@ -27,10 +36,10 @@ TEST(ConsoleEvents, ACloseReturnsOnlyOnceTheProgramHasStopped) {
     std::atomic<bool> stopped{false};
     bool stoppedWhenReturned = false;
     std::thread console([&] {
-        EXPECT_TRUE(OnConsoleEvent(CTRL_CLOSE_EVENT));
+        EXPECT_TRUE(OnConsoleEvent(CTRL_CLOSE_EVENT, 10min));
         stoppedWhenReturned = stopped;
     });
-    EXPECT_TRUE(WaitForStopSignal(10s));
+    EXPECT_EQ(WaitForStopSignal(10s), StopRequest::kEnd);
     stopped = true;
     StopDone();
     console.join();

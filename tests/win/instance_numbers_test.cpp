@@ -53,6 +53,13 @@ TEST(InstanceNumbers, MarkersAreTheUsersInEverySessionAndTheDemoHasItsOwn) {
     EXPECT_EQ(second.GetInstanceNumber(), 2);
 }
 
+// A SID that cannot be read is no sign of twenty copies running.
+TEST(InstanceNumbers, AnUnreadableUserIsReportedAsSuch) {
+    CVekUpdatorApp app("");
+    EXPECT_EQ(app.ClaimInstanceNumber(), InstanceClaim::kNoLockDirectory);
+    EXPECT_EQ(LockDirectoryErrorText("").find('"'), std::string::npos);
+}
+
 TEST(InstanceNumbers, TwentyCopiesRunAndTheTwentyFirstIsRefused) {
     if (!HaveDisplay()) {
         GTEST_SKIP() << "no display";

@@ -144,6 +144,9 @@ TEST_F(UpdaterWindowTest, EscapeAndTheTitleBarsCloseEndTheWindowExactlyWhenTheDi
                 HWND hwnd = window.Window();
                 ASSERT_NE(hwnd, nullptr);
 
+                // As a keyboard user presses it: with the focus on it.
+                window.OnWindowThread(
+                    [hwnd](CVekUpdatorDlg&) { return SetFocus(Item(hwnd, IDOK)) != nullptr; });
                 Press(hwnd, IDOK);
                 std::vector<std::wstring> boxes;
                 HWND answered = nullptr;
@@ -172,6 +175,13 @@ TEST_F(UpdaterWindowTest, EscapeAndTheTitleBarsCloseEndTheWindowExactlyWhenTheDi
                     return std::pair{dialog.CanClose(), (item & MF_GRAYED) == 0};
                 });
                 EXPECT_EQ(mayClose, std::pair(row.mayClose, row.mayClose));
+                // The controls a run disables took the focus with them: it
+                // stays in the window, on a control a keyboard can use.
+                const auto focus = window.OnWindowThread([](CVekUpdatorDlg&) {
+                    HWND focused = GetFocus();
+                    return focused != nullptr && IsWindowEnabled(focused) != FALSE;
+                });
+                EXPECT_EQ(focus, true);
                 if (byEscape) {
                     PostMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
                 } else {

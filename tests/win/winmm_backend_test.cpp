@@ -9,12 +9,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/updater_dialog.h"
+#include "midi/midi_out.h"
 #include "midi/system_backend.h"
 #include "midi/utf16_win.h"
 #include "midi/winmm_driver_win.h"
@@ -103,7 +108,7 @@ using namespace std::chrono_literals;
 
 // Short, so that the cases where the driver never answers end soon; the
 // driver here answers at once or never, so that no case depends on them.
-constexpr WinmmBounds kShortBounds{50ms, 50ms};
+constexpr WinmmBounds kShortBounds{50ms, 50ms, 1000};
 
 const HMIDIIN kInHandle = reinterpret_cast<HMIDIIN>(0x10);
 const HMIDIOUT kOutHandle = reinterpret_cast<HMIDIOUT>(0x20);
@@ -111,25 +116,62 @@ const HMIDIOUT kOutHandle = reinterpret_cast<HMIDIOUT>(0x20);
 // Stands in for a MIDI driver with one device: keeps the buffers and messages
 // it is given as a driver does and hands them back when reset, or, once its
 // device is gone, keeps them and refuses to stop, reset or close. Counts every
-// call made to it from inside one of its own callbacks.
+// call made to it from inside one of its own callbacks. Calls that a real
+// driver may block in can be made to block until the driver is destroyed.
 class FakeDriver final : public WinmmDriver {
 public:
-    // A message sent is done at once; otherwise the driver keeps it.
-    bool finishesSends = true;
+    enum Call { kOutLongMsg, kOutReset, kOutClose, kInStop, kInReset, kInClose, kCalls };
+
+    // A message sent is done at once; otherwise the driver keeps it, until
+    // a reset when it recovers then.
+    std::atomic<bool> finishesSends{true};
+    bool recoversOnReset = false;
     // The device has been pulled out.
     bool gone = false;
+    // A reset returns at once; the buffers come back from a thread of the
+    // driver's own, the first `givenBackAtOnce` of them at once, the others
+    // when LetGo is called.
+    bool givesBackLater = false;
+    std::size_t givenBackAtOnce = 0;
+    // These calls never return while the driver lives.
+    std::array<bool, kCalls> blocks{};
+
+    ~FakeDriver() override {
+        LetGo();
+        {
+            std::unique_lock lock(m_mutex);
+            m_blocked = false;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_inCalls == 0; });
+        }
+        if (m_givingBack.joinable()) {
+            m_givingBack.join();
+        }
+    }
+
+    // Gives back what a reset left to give back later.
+    void LetGo() {
+        std::lock_guard lock(m_mutex);
+        m_letGo = true;
+        m_changed.notify_all();
+    }
+    // Calls being made, blocked ones among them.
+    int InCalls() {
+        std::lock_guard lock(m_mutex);
+        return m_inCalls;
+    }
 
     UINT InGetNumDevs() override {
-        Note();
+        const auto call = Note();
         return 1;
     }
     MMRESULT InGetDevCaps(UINT, MIDIINCAPSW* caps) override {
-        Note();
+        const auto call = Note();
         wcscpy(caps->szPname, L"USB Audio Device");
         return MMSYSERR_NOERROR;
     }
     MMRESULT InOpen(HMIDIIN* handle, UINT, MidiInProc callback, DWORD_PTR instance) override {
-        Note();
+        const auto call = Note();
         std::lock_guard lock(m_mutex);
         m_callback = callback;
         m_instance = instance;
@@ -137,12 +179,12 @@ public:
         return MMSYSERR_NOERROR;
     }
     MMRESULT InPrepareHeader(HMIDIIN, MIDIHDR* header) override {
-        Note();
+        const auto call = Note();
         header->dwFlags |= MHDR_PREPARED;
         return MMSYSERR_NOERROR;
     }
     MMRESULT InUnprepareHeader(HMIDIIN, MIDIHDR* header) override {
-        Note();
+        const auto call = Note();
         std::lock_guard lock(m_mutex);
         if (std::find(m_queue.begin(), m_queue.end(), header) != m_queue.end()) {
             return MIDIERR_STILLPLAYING;
@@ -152,7 +194,7 @@ public:
         return MMSYSERR_NOERROR;
     }
     MMRESULT InAddBuffer(HMIDIIN, MIDIHDR* header) override {
-        Note();
+        const auto call = Note();
         std::lock_guard lock(m_mutex);
         if (m_addsToRefuse > 0) {
             --m_addsToRefuse;
@@ -166,15 +208,17 @@ public:
         return MMSYSERR_NOERROR;
     }
     MMRESULT InStart(HMIDIIN) override {
-        Note();
+        const auto call = Note();
         return MMSYSERR_NOERROR;
     }
     MMRESULT InStop(HMIDIIN) override {
-        Note();
+        const auto call = Note();
+        MaybeBlock(kInStop);
         return gone ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
     }
     MMRESULT InReset(HMIDIIN) override {
-        Note();
+        const auto call = Note();
+        MaybeBlock(kInReset);
         if (gone) {
             return MMSYSERR_NODRIVER;
         }
@@ -182,6 +226,11 @@ public:
         {
             std::lock_guard lock(m_mutex);
             m_inReset = true;
+            if (givesBackLater) {
+                // Kept queued until given back, so that closing is refused meanwhile.
+                m_givingBack = std::thread([this, queued = m_queue] { GiveBackLater(queued); });
+                return MMSYSERR_NOERROR;
+            }
             queued.swap(m_queue);
         }
         // From inside the call, as a driver may.
@@ -192,7 +241,8 @@ public:
         return MMSYSERR_NOERROR;
     }
     MMRESULT InClose(HMIDIIN) override {
-        Note();
+        const auto call = Note();
+        MaybeBlock(kInClose);
         std::lock_guard lock(m_mutex);
         if (gone) {
             return MMSYSERR_NODRIVER;
@@ -201,26 +251,26 @@ public:
     }
 
     UINT OutGetNumDevs() override {
-        Note();
+        const auto call = Note();
         return 1;
     }
     MMRESULT OutGetDevCaps(UINT, MIDIOUTCAPSW* caps) override {
-        Note();
+        const auto call = Note();
         wcscpy(caps->szPname, L"USB Audio Device");
         return MMSYSERR_NOERROR;
     }
     MMRESULT OutOpen(HMIDIOUT* handle, UINT) override {
-        Note();
+        const auto call = Note();
         *handle = kOutHandle;
         return MMSYSERR_NOERROR;
     }
     MMRESULT OutPrepareHeader(HMIDIOUT, MIDIHDR* header) override {
-        Note();
+        const auto call = Note();
         header->dwFlags |= MHDR_PREPARED;
         return MMSYSERR_NOERROR;
     }
     MMRESULT OutUnprepareHeader(HMIDIOUT, MIDIHDR* header) override {
-        Note();
+        const auto call = Note();
         std::lock_guard lock(m_mutex);
         if (std::find(m_held.begin(), m_held.end(), header) != m_held.end()) {
             return MIDIERR_STILLPLAYING;
@@ -230,7 +280,8 @@ public:
         return MMSYSERR_NOERROR;
     }
     MMRESULT OutLongMsg(HMIDIOUT, MIDIHDR* header) override {
-        Note();
+        const auto call = Note();
+        MaybeBlock(kOutLongMsg);
         std::lock_guard lock(m_mutex);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(header->lpData);
         m_sent.emplace_back(bytes, bytes + header->dwBufferLength);
@@ -243,11 +294,15 @@ public:
         return MMSYSERR_NOERROR;
     }
     MMRESULT OutReset(HMIDIOUT) override {
-        Note();
+        const auto call = Note();
+        MaybeBlock(kOutReset);
         std::lock_guard lock(m_mutex);
         ++m_outResets;
         if (gone) {
             return MMSYSERR_NODRIVER;
+        }
+        if (recoversOnReset) {
+            finishesSends = true;
         }
         for (MIDIHDR* header : m_held) {
             header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
@@ -256,7 +311,8 @@ public:
         return MMSYSERR_NOERROR;
     }
     MMRESULT OutClose(HMIDIOUT) override {
-        Note();
+        const auto call = Note();
+        MaybeBlock(kOutClose);
         std::lock_guard lock(m_mutex);
         ++m_outCloses;
         return m_held.empty() ? MMSYSERR_NOERROR : MIDIERR_STILLPLAYING;
@@ -305,9 +361,53 @@ public:
     int CallsFromCallbacks() const { return m_callsFromCallbacks; }
 
 private:
-    void Note() {
+    // Counts the call while it runs, so that the driver outlives it.
+    class [[nodiscard]] InCall {
+    public:
+        explicit InCall(FakeDriver& driver) : m_driver(driver) {
+            std::lock_guard lock(m_driver.m_mutex);
+            ++m_driver.m_inCalls;
+        }
+        ~InCall() {
+            std::lock_guard lock(m_driver.m_mutex);
+            --m_driver.m_inCalls;
+            m_driver.m_changed.notify_all();
+        }
+        InCall(const InCall&) = delete;
+        InCall& operator=(const InCall&) = delete;
+
+    private:
+        FakeDriver& m_driver;
+    };
+
+    InCall Note() {
         if (t_inCallback) {
             ++m_callsFromCallbacks;
+        }
+        return InCall(*this);
+    }
+    // Blocks while the driver lives when `call` is set to block.
+    void MaybeBlock(Call call) {
+        if (!blocks[call]) {
+            return;
+        }
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_blocked; });
+    }
+    // The driver's own thread, after the reset returned.
+    void GiveBackLater(std::deque<MIDIHDR*> queued) {
+        const auto call = Note();
+        for (std::size_t i = 0; i < queued.size(); ++i) {
+            if (i == givenBackAtOnce) {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_letGo; });
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                std::erase(m_queue, queued[i]);
+            }
+            queued[i]->dwBytesRecorded = 0;
+            GiveBack(queued[i], MIM_LONGDATA);
         }
     }
     void GiveBack(MIDIHDR* header, UINT message) {
@@ -332,6 +432,11 @@ private:
     std::atomic<int> m_outResets{0};
     std::atomic<int> m_outCloses{0};
     std::atomic<int> m_callsFromCallbacks{0};
+    std::condition_variable m_changed;  // m_mutex
+    int m_inCalls = 0;
+    bool m_blocked = true;
+    bool m_letGo = false;
+    std::thread m_givingBack;
 };
 
 thread_local bool FakeDriver::t_inCallback = false;
@@ -439,6 +544,136 @@ TEST(WinmmDriverInput, BuffersADriverWillNotGiveBackAreLeftToIt) {
     EXPECT_TRUE(received.Messages().empty());
 }
 
+TEST(WinmmDriverInput, BuffersGivenBackFromTheDriversThreadAfterTheResetReachLiveMemory) {
+    // Some come back within the wait for them, the others after the close;
+    // each callback may still be returning when the connection is gone.
+    for (const std::size_t atOnce : {std::size_t{4}, std::size_t{2}, std::size_t{0}}) {
+        FakeDriver driver;
+        driver.givesBackLater = true;
+        driver.givenBackAtOnce = atOnce;
+        Received received;
+        // Long enough for all to come back when all do: the wait ends then.
+        const WinmmBounds bounds{50ms, atOnce == 4 ? 10min : 50ms, 1000};
+        auto backend = CreateWinmmBackend(driver, bounds);
+        const std::size_t leftBefore = BlocksLeftToDrivers();
+        auto input = backend->OpenInput(0, received.Handler());
+        ASSERT_NE(input, nullptr);
+        input.reset();
+        EXPECT_EQ(BlocksLeftToDrivers(), leftBefore + (atOnce == 4 ? 0 : 1)) << atOnce;
+        driver.LetGo();
+        EXPECT_TRUE(WaitUntil([&] { return driver.Queued() == 0; }, 10s));
+        EXPECT_TRUE(received.Messages().empty());
+        EXPECT_EQ(driver.CallsFromCallbacks(), 0);
+    }
+}
+
+// A driver that never returns from a call: closing ends all the same, and
+// what the call holds stays with it.
+TEST(WinmmDriverInput, ADriverHangingInAStopResetOrCloseCostsAThreadNotTheCloser) {
+    for (const FakeDriver::Call hanging :
+         {FakeDriver::kInStop, FakeDriver::kInReset, FakeDriver::kInClose}) {
+        FakeDriver driver;
+        driver.blocks[hanging] = true;
+        Received received;
+        auto backend = CreateWinmmBackend(driver, kShortBounds);
+        const std::size_t leftBefore = BlocksLeftToDrivers();
+        auto input = backend->OpenInput(0, received.Handler());
+        ASSERT_NE(input, nullptr);
+        input.reset();
+        EXPECT_EQ(driver.InCalls(), 1) << hanging;
+        EXPECT_EQ(BlocksLeftToDrivers(), leftBefore + 1) << hanging;
+    }
+}
+
+TEST(WinmmDriverOutput, ADriverHangingInASendResetOrCloseCostsAThreadNotTheSender) {
+    struct Case {
+        FakeDriver::Call hanging;
+        bool finishesSends;
+        bool sent;
+        std::size_t left;
+    };
+    for (const Case& c : {Case{FakeDriver::kOutLongMsg, true, false, 1},
+                          Case{FakeDriver::kOutReset, false, false, 1},
+                          Case{FakeDriver::kOutClose, true, true, 0}}) {
+        FakeDriver driver;
+        driver.blocks[c.hanging] = true;
+        driver.finishesSends = c.finishesSends;
+        auto backend = CreateWinmmBackend(driver, kShortBounds);
+        const std::size_t leftBefore = BlocksLeftToDrivers();
+        auto output = backend->OpenOutput(0);
+        ASSERT_NE(output, nullptr);
+        EXPECT_EQ(output->Send(Message(1)), c.sent) << c.hanging;
+        EXPECT_EQ(output->Gone(), !c.sent) << c.hanging;
+        output.reset();
+        EXPECT_EQ(driver.InCalls(), 1) << c.hanging;
+        EXPECT_EQ(BlocksLeftToDrivers(), leftBefore + c.left) << c.hanging;
+    }
+}
+
+// The updater's port: a send stuck in the driver for as long as the driver
+// is given must keep neither a look at the port nor its close waiting.
+TEST(WinmmDriverOutput, AStuckSendKeepsNoOtherThreadWaiting) {
+    for (const FakeDriver::Call stuckIn : {FakeDriver::kOutLongMsg, FakeDriver::kCalls}) {
+        FakeDriver driver;
+        driver.finishesSends = false;
+        if (stuckIn != FakeDriver::kCalls) {
+            driver.blocks[stuckIn] = true;
+        }
+        auto backend = CreateWinmmBackend(driver, WinmmBounds{10min, 50ms});
+        CDxMidiOut port(*backend);
+        ASSERT_EQ(port.Open(0), 1);
+        std::atomic<int> sent{-1};
+        std::thread sender([&] {
+            const Bytes message = Message(1);
+            sent = port.SendLongMessage(
+                MidiHeader{message.data(), static_cast<std::uint32_t>(message.size())});
+        });
+        EXPECT_TRUE(WaitUntil([&] { return !driver.Sent().empty() || driver.InCalls() > 0; }, 10s));
+        std::atomic<bool> looked{false};
+        std::thread looker([&] {
+            static_cast<void>(port.Gone());
+            looked = true;
+        });
+        EXPECT_TRUE(WaitUntil([&] { return looked.load(); }, 10s)) << stuckIn;
+        std::atomic<bool> closed{false};
+        std::thread closer([&] {
+            port.Close();
+            closed = true;
+        });
+        EXPECT_TRUE(WaitUntil([&] { return closed.load(); }, 10s)) << stuckIn;
+        EXPECT_TRUE(WaitUntil([&] { return sent != -1; }, 10s)) << stuckIn;
+        EXPECT_EQ(sent, 0) << stuckIn;
+        closer.join();
+        looker.join();
+        sender.join();
+    }
+}
+
+TEST(WinmmDriverOutput, PastTheCapNoPortOpensAndTheFirstBlockLeftIsToldOnce) {
+    std::vector<std::size_t> told;
+    OnFirstBlockLeftToDriver([&](std::size_t left) { told.push_back(left); });
+    for (int i = 0; i < 2; ++i) {
+        FakeDriver driver;
+        driver.finishesSends = false;
+        driver.gone = true;
+        auto backend = CreateWinmmBackend(driver, kShortBounds);
+        auto output = backend->OpenOutput(0);
+        ASSERT_NE(output, nullptr);
+        EXPECT_FALSE(output->Send(Message(1)));
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_GE(told[0], 1u);
+
+    FakeDriver driver;
+    WinmmBounds capped = kShortBounds;
+    capped.maxLeftToDrivers = BlocksLeftToDrivers();
+    auto backend = CreateWinmmBackend(driver, capped);
+    EXPECT_EQ(backend->OpenOutput(0), nullptr);
+    EXPECT_EQ(backend->OpenInput(0, [](ByteView) {}), nullptr);
+    capped.maxLeftToDrivers = BlocksLeftToDrivers() + 1;
+    EXPECT_NE(CreateWinmmBackend(driver, capped)->OpenOutput(0), nullptr);
+}
+
 TEST(WinmmDriverOutput, ClosingAfterFinishedSendsSendsNoReset) {
     FakeDriver driver;
     auto backend = CreateWinmmBackend(driver, kShortBounds);
@@ -453,15 +688,19 @@ TEST(WinmmDriverOutput, ClosingAfterFinishedSendsSendsNoReset) {
     EXPECT_EQ(driver.OutCloses(), 1);
 }
 
-TEST(WinmmDriverOutput, AStuckSendIsTakenBackByAReset) {
+TEST(WinmmDriverOutput, AStuckSendIsTakenBackByAResetAndEnded) {
     FakeDriver driver;
     driver.finishesSends = false;
+    driver.recoversOnReset = true;
     auto backend = CreateWinmmBackend(driver, kShortBounds);
     auto output = backend->OpenOutput(0);
     ASSERT_NE(output, nullptr);
     EXPECT_FALSE(output->Send(Message(1)));
     EXPECT_EQ(driver.OutResets(), 1);
-    EXPECT_EQ(driver.OutUnprepared(), 1);
+    // The reset cut the message: the device is sent the end-of-exclusive byte
+    // the reset leaves to the sender.
+    EXPECT_EQ(driver.Sent(), (std::vector<Bytes>{Message(1), Bytes{0xF7}}));
+    EXPECT_EQ(driver.OutUnprepared(), 2);
     EXPECT_FALSE(output->Gone());
     output.reset();
     EXPECT_EQ(driver.OutResets(), 1);

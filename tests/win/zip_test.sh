@@ -3,7 +3,8 @@
 # at its top, intact; unpacked into a folder with spaces in its name, the
 # programs run from there (each answers --version) and the unpacked corvane-flash.exe completes an
 # update on the simulated device. Written with a signing certificate, each of
-# its programs is signed; written without one, none is, and the writer says so.
+# its programs is signed; written without one, none is, and the writer says so,
+# unless signing is required, when it writes nothing.
 #   zip_test.sh WRITE_ZIP BUILD_DIR WINE_RUN PREFIX OUTPUT_DIR
 set -uo pipefail
 write_zip=$1 build=$2 wine_run=$3 prefix=$4 out=$5
@@ -27,6 +28,14 @@ unzip -q "$unsigned" -d "$out/unsigned/unpacked" || fail "the unsigned zip did n
 check_unsigned "$out/unsigned/unpacked"/*.exe
 [ $status -eq 0 ] && echo "unsigned zip: the writer says so, no program carries a signature"
 rm -rf "$out/unsigned"
+
+# A release cannot be written unsigned.
+if env -u CORVANE_SIGN_CERT -u CORVANE_SIGN_KEY CORVANE_SIGN_REQUIRED=1 \
+  "$write_zip" "$build" "$out/release" >/dev/null 2>"$out/release.log"; then
+  fail "a release zip was written without a signing certificate"
+fi
+grep -q "must be signed" "$out/release.log" || fail "the release zip's writer did not say why it stopped"
+rm -rf "$out/release"
 
 use_test_signer "$out"
 zip_file=$("$write_zip" "$build" "$out") || { echo "the zip could not be written"; exit 1; }

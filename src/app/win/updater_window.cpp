@@ -193,9 +193,18 @@ void UpdaterWindow::SetTitle(const std::string& title) {
 }
 
 void UpdaterWindow::EnableControl(Control control, bool enable) {
-    if (HWND item = Item(control)) {
-        EnableWindow(item, enable ? TRUE : FALSE);
+    HWND item = Item(control);
+    if (item == nullptr) {
+        return;
     }
+    // A control disabled while it has the focus takes it away, and a keyboard
+    // user loses the window: it goes to the progress bar first, which stays
+    // enabled and which a screen reader then reads.
+    if (!enable && GetFocus() == item) {
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(Control::kProgress)),
+                     TRUE);
+    }
+    EnableWindow(item, enable ? TRUE : FALSE);
 }
 
 void UpdaterWindow::ShowControl(Control control, bool show) {
