@@ -107,7 +107,7 @@ UpdateProcedure::Outcome UpdateProcedure::Fence(AnswerBook::Owner owner) {
 
 UpdateProcedure::Outcome UpdateProcedure::Await(Millis timeout, AnswerBook::Owner owner,
                                                 Credit credit) {
-    const Clock::time_point deadline = Clock::now() + timeout;
+    const Clock::time_point deadline = Now() + timeout;
     for (;;) {
         if (!m_book.Owed(owner)) {
             return Outcome::kLost;
@@ -132,9 +132,13 @@ UpdateProcedure::Outcome UpdateProcedure::Await(Millis timeout, AnswerBook::Owne
     }
 }
 
+Clock::time_point UpdateProcedure::Now() const {
+    return m_replies.Ledger().Time().Now();
+}
+
 UpdateProcedure::Outcome UpdateProcedure::Next(Clock::time_point deadline, protocol::Reply& reply) {
     for (;;) {
-        const Millis left = std::chrono::ceil<Millis>(deadline - Clock::now());
+        const Millis left = std::chrono::ceil<Millis>(deadline - Now());
         const Outcome taken = Take(std::clamp(left, Millis{0}, m_timing.goneCheck), reply);
         if (taken != Outcome::kTimedOut) {
             return taken;
@@ -142,7 +146,7 @@ UpdateProcedure::Outcome UpdateProcedure::Next(Clock::time_point deadline, proto
         if (m_host.DeviceGone()) {
             return Outcome::kVanished;
         }
-        if (Clock::now() >= deadline) {
+        if (Now() >= deadline) {
             return Outcome::kTimedOut;
         }
     }

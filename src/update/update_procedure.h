@@ -78,6 +78,8 @@ private:
     // Before a request, and at the end: a reply that waits must answer a
     // request still owed (kTimedOut), or it is beyond the fault model.
     Outcome Quiet();
+    // The time of the reply handler's clock, which every wait takes.
+    std::chrono::steady_clock::time_point Now() const;
     // A pause; false when the run was abandoned meanwhile.
     bool Pause(Millis duration);
 

@@ -1,0 +1,44 @@
+#pragma once
+// The simulated device on a driven clock: what SimulatedDevice does on its
+// own thread, done as tasks of the clock on the thread that drives it. Every
+// request is handled when the device is free, every answer goes out after its
+// delay, and the ports vanish and come back as the model says.
+
+#include <deque>
+#include <memory>
+
+#include "device/device_model.h"
+#include "device/device_ports.h"
+#include "device/driven_clock.h"
+
+namespace corvane::device {
+
+class DrivenDevice {
+public:
+    // Attaches the ports at once.
+    DrivenDevice(DeviceConfig config, std::unique_ptr<DevicePorts> ports, DrivenClock& clock);
+    ~DrivenDevice();
+    DrivenDevice(const DrivenDevice&) = delete;
+    DrivenDevice& operator=(const DrivenDevice&) = delete;
+
+    const DeviceModel& Model() const { return m_model; }
+    bool IsPresent() const { return m_present; }
+
+private:
+    void OnReceived(midi::ByteView message);
+    void TakeNext();
+    void Attach();
+    void Vanish(Millis away);
+
+    const std::string m_portName;
+    const std::unique_ptr<DevicePorts> m_ports;
+    DrivenClock& m_clock;
+    DeviceModel m_model;
+    std::deque<midi::Bytes> m_incoming;
+    protocol::Clock::TimePoint m_busyUntil{};
+    bool m_takeDue = false;    // a task to take the next message is on the clock
+    std::uint64_t m_life = 0;  // counts vanishings: tasks of an earlier life do nothing
+    bool m_present = false;
+};
+
+}  // namespace corvane::device
