@@ -28,6 +28,9 @@ void DrivenDevice::Attach() {
 }
 
 void DrivenDevice::OnReceived(midi::ByteView message) {
+    if (const auto kind = DeviceModel::RequestOf(message)) {
+        m_lastCame[IndexOf(*kind)] = m_clock.Now();
+    }
     m_incoming.emplace_back(message.begin(), message.end());
     if (!m_takeDue) {
         m_takeDue = true;
@@ -82,6 +85,7 @@ void DrivenDevice::TakeNext() {
 void DrivenDevice::Vanish(Millis away) {
     m_ports->Detach();
     m_present = false;
+    m_vanishedAt = m_clock.Now();
     m_incoming.clear();
     m_takeDue = false;
     ++m_life;

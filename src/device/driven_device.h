@@ -4,8 +4,10 @@
 // request is handled when the device is free, every answer goes out after its
 // delay, and the ports vanish and come back as the model says.
 
+#include <array>
 #include <deque>
 #include <memory>
+#include <optional>
 
 #include "device/device_model.h"
 #include "device/device_ports.h"
@@ -23,6 +25,12 @@ public:
 
     const DeviceModel& Model() const { return m_model; }
     bool IsPresent() const { return m_present; }
+    // When a request of `kind` last came (the clock's start when none did),
+    // and when the device vanished.
+    protocol::Clock::TimePoint LastCame(RequestKind kind) const {
+        return m_lastCame[IndexOf(kind)];
+    }
+    std::optional<protocol::Clock::TimePoint> VanishedAt() const { return m_vanishedAt; }
 
 private:
     void OnReceived(midi::ByteView message);
@@ -39,6 +47,8 @@ private:
     bool m_takeDue = false;    // a task to take the next message is on the clock
     std::uint64_t m_life = 0;  // counts vanishings: tasks of an earlier life do nothing
     bool m_present = false;
+    std::array<protocol::Clock::TimePoint, kRequestKindCount> m_lastCame{};
+    std::optional<protocol::Clock::TimePoint> m_vanishedAt;
 };
 
 }  // namespace corvane::device
