@@ -61,8 +61,6 @@ public:
     Placing Place(const protocol::Reply& reply);
     // Whether an answer to a send of `owner` may still come.
     bool Owed(Owner owner) const;
-    // Requests kept, for tests: those an answer may still come to.
-    std::size_t Kept() const { return m_sent.size(); }
 
 private:
     struct Entry {
