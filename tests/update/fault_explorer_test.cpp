@@ -421,7 +421,6 @@ std::string Check(const Behaviour& b) {
 
 struct Tally {
     int runs = 0;
-    int completed = 0;
     std::map<std::pair<int, int>, int> covered;  // (kind, action) drawn
 };
 
