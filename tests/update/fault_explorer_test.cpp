@@ -334,6 +334,7 @@ struct Ran {
     Millis took{0};                                        // from the start
     std::array<Millis, device::kRequestKindCount> last{};  // each kind's last request
     std::optional<Millis> vanished;
+    std::array<int, device::kRequestKindCount> requests{};  // how many of each kind came
 };
 
 Ran RunBehaviour(const Behaviour& b, const update::Timing& timing) {
@@ -369,6 +370,7 @@ Ran RunBehaviour(const Behaviour& b, const update::Timing& timing) {
             std::nullopt};
     for (std::size_t k = 0; k < device::kRequestKindCount; ++k) {
         ran.last[k] = since(device.LastCame(static_cast<RequestKind>(k)));
+        ran.requests[k] = device.Model().Counters().Requests(static_cast<RequestKind>(k));
     }
     if (device.VanishedAt()) {
         ran.vanished = since(*device.VanishedAt());
@@ -459,6 +461,53 @@ TEST(FaultExplorerTest, TheThreeFamiliesEndAsTheirAnswersSay) {
     EXPECT_EQ(third.end, "Cannot be updated to this version.");
     EXPECT_LE(third.took, timing.versionWait + timing.replyTick * 5);
 }
+
+// Runs whose end turns on how many time-outs the budget holds, at the
+// product's waits: every fence after a time-out is answered at once, so the
+// count of failures is the faults' alone.
+struct BudgetRow {
+    const char* name;
+    std::vector<Fault> faults;
+    const char* end;
+    int blockRequests;
+
+    friend void PrintTo(const BudgetRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class BlockBudgetTest : public ::testing::TestWithParam<BudgetRow> {};
+
+TEST_P(BlockBudgetTest, EndsAsTheBudgetSays) {
+    const Ran ran = RunBehaviour({0, GetParam().faults}, update::Timing{});
+    EXPECT_EQ(ran.end, GetParam().end);
+    EXPECT_EQ(ran.flashHoldsImage, ran.end == "completed");
+    EXPECT_EQ(ran.requests[static_cast<int>(RequestKind::kBlockWrite)], GetParam().blockRequests);
+    EXPECT_EQ(ran.requests[static_cast<int>(RequestKind::kClosing)], ran.end == "completed");
+}
+
+// ExplorerImage: four blocks.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BlockBudgetTest,
+    ::testing::Values(BudgetRow{"Unanswered32Times",
+                                {Fault::Drop(RequestKind::kBlockWrite, 1).Times(32)},
+                                "Time out error(2)",
+                                32},
+                      BudgetRow{"Refused32Times",
+                                {Fault::Refuse(RequestKind::kBlockWrite, 2).Times(32)},
+                                "Transfer error occurred.",
+                                33},
+                      // Refusals and time-outs count together; the box names the last.
+                      BudgetRow{"RefusedThenUnanswered",
+                                {Fault::Refuse(RequestKind::kBlockWrite, 1).Times(20),
+                                 Fault::Drop(RequestKind::kBlockWrite, 21).Times(12)},
+                                "Time out error(2)",
+                                32},
+                      // Written at the 32nd sending, and the next block's count starts again.
+                      BudgetRow{"Unanswered31TimesThenRefused31Times",
+                                {Fault::Drop(RequestKind::kBlockWrite, 1).Times(31),
+                                 Fault::Refuse(RequestKind::kBlockWrite, 33).Times(31)},
+                                "completed",
+                                32 + 32 + 1 + 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FaultExplorerTest, BehavioursFromAFixedSeed) {
     Tally tally;
