@@ -509,6 +509,26 @@ INSTANTIATE_TEST_SUITE_P(
                                 32 + 32 + 1 + 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The last MAIN block answered after its wait, in the pause before the fence;
+// INFO's block then refused for good. The late answer writes the block, which
+// goes out once: INFO's budget alone is spent. Were the late answer left
+// standing, every later answer would land one request late and INFO's last
+// refusal would be taken for the closing request's answer.
+TEST(FaultExplorerTest, ALateBlockAnswerIsCreditedToItsBlock) {
+    update::Timing timing;
+    timing.blockWait = Millis(100);
+    timing.retryPause = Millis(100);
+    const int lastMainBlock = 3;
+    const Ran ran =
+        RunBehaviour({0,
+                      {Fault::Busy(RequestKind::kBlockWrite, lastMainBlock, Millis(250)),
+                       Fault::Refuse(RequestKind::kBlockWrite, lastMainBlock + 1).Times(100)}},
+                     timing);
+    EXPECT_EQ(ran.end, "Transfer error occurred.");
+    EXPECT_EQ(ran.requests[static_cast<int>(RequestKind::kBlockWrite)], lastMainBlock + 32);
+    EXPECT_EQ(ran.requests[static_cast<int>(RequestKind::kClosing)], 0);
+}
+
 TEST(FaultExplorerTest, BehavioursFromAFixedSeed) {
     Tally tally;
     Explore(20261211, 10000, tally);
