@@ -54,6 +54,10 @@ public:
     // True once the device has restarted into its update mode.
     bool InUpdateMode() const { return m_inUpdateMode; }
 
+    // The request a message is, if it is one.
+    static std::optional<RequestKind> RequestOf(midi::ByteView message) {
+        return Classify(message).request;
+    }
     // The old firmware the flash holds at start: no byte is FF.
     static std::uint8_t OldFirmwareByte(std::uint32_t address);
 

@@ -14,6 +14,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Waits up to this long sleep instead of waiting on the condition.
+constexpr std::chrono::milliseconds kShortSleep{2};
+
 // Every timer of the process ticks on one thread, as the multimedia timers
 // of Windows do: twenty windows' 1 ms timers cost one wake-up a millisecond,
 // not twenty. A tick that runs long delays the next of every timer, never
@@ -73,7 +76,15 @@ private:
                 // A copy: the wait reads the time again after the list may
                 // have changed under it.
                 const Clock::time_point wakeAt = soonest->next;
-                m_changed.wait_until(lock, wakeAt);
+                if (wakeAt - now <= kShortSleep) {
+                    // A plain sleep costs an idle tick less than a wait on
+                    // the condition; a timer added meanwhile starts after it.
+                    lock.unlock();
+                    std::this_thread::sleep_until(wakeAt);
+                    lock.lock();
+                } else {
+                    m_changed.wait_until(lock, wakeAt);
+                }
                 continue;
             }
             // A slow tick pushes the next one back instead of bunching the

@@ -2,8 +2,8 @@
 
 namespace corvane::protocol {
 
-ReplyHandler::ReplyHandler(midi::CDxMidiIn& midiIn, Messenger& messenger)
-    : m_midiIn(midiIn), m_messenger(messenger) {}
+ReplyHandler::ReplyHandler(midi::CDxMidiIn& midiIn, Messenger& messenger, Clock& clock)
+    : m_midiIn(midiIn), m_messenger(messenger), m_ledger(clock) {}
 
 void ReplyHandler::OnReplyTimer(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t,
                                 std::uintptr_t) {

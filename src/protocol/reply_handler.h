@@ -23,7 +23,8 @@ class ReplyHandler {
 public:
     static constexpr std::size_t kReadBackCapacity = 1u << 20;
 
-    ReplyHandler(midi::CDxMidiIn& midiIn, Messenger& messenger);
+    // The waits on its ledger take their time from `clock`.
+    ReplyHandler(midi::CDxMidiIn& midiIn, Messenger& messenger, Clock& clock = Clock::Steady());
 
     // The periodic-timer callback; `user` is the ReplyHandler.
     static void OnReplyTimer(std::uint32_t timerId, std::uint32_t message, std::uintptr_t user,

@@ -54,7 +54,8 @@ ReplyLedger::Taken ReplyLedger::Take(std::chrono::milliseconds timeout) {
     // A look without a wait stays out of the kernel: an already expired wait
     // still costs the thread its turn on the processor.
     if (timeout > std::chrono::milliseconds::zero()) {
-        m_changed.wait_for(lock, timeout, [&] { return EndLocked() != End::kTimedOut; });
+        m_clock.WaitUntil(lock, m_changed, m_clock.Now() + timeout,
+                          [&] { return EndLocked() != End::kTimedOut; });
     }
     Taken taken{EndLocked(), {}};
     if (taken.end == End::kReply) {
@@ -66,7 +67,8 @@ ReplyLedger::Taken ReplyLedger::Take(std::chrono::milliseconds timeout) {
 
 bool ReplyLedger::Sleep(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_mutex);
-    return !m_changed.wait_for(lock, timeout, [&] { return m_abandoned; });
+    return !m_clock.WaitUntil(lock, m_changed, m_clock.Now() + timeout,
+                              [&] { return m_abandoned; });
 }
 
 }  // namespace corvane::protocol

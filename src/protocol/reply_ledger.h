@@ -12,6 +12,8 @@
 #include <deque>
 #include <mutex>
 
+#include "protocol/clock.h"
+
 namespace corvane::protocol {
 
 enum class ReplyKind : std::uint8_t {
@@ -38,6 +40,10 @@ public:
         Reply reply;  // with kReply
     };
 
+    explicit ReplyLedger(Clock& clock = Clock::Steady()) : m_clock(clock) {}
+
+    // What the waits take their time from.
+    Clock& Time() const { return m_clock; }
     // The reply handler's side: one reply that ends a request.
     void Record(int status, ReplyKind kind);
     // For good: every wait, now and later, ends at once as abandoned.
@@ -55,6 +61,8 @@ public:
 
 private:
     End EndLocked() const;
+
+    Clock& m_clock;
 
     mutable std::mutex m_mutex;  // guards everything below
     mutable std::condition_variable m_changed;

@@ -39,37 +39,44 @@ UpdateProcedure::UpdateProcedure(UpdateHost& host, protocol::Messenger& messenge
 // acknowledged; and an update completes whenever the device answers within
 // the retry budget, however long it pauses.
 //
-// One request waits at a time. Its answer is the first result (or identity or
-// version reply, where asked) that comes, with one exception: while a version
-// query sent before it may still be answered, a version reply or a refusal is
-// taken for that query's answer. Had the refusal been the request's own, its
-// wait times out, and what follows a time-out tells.
+// One request waits at a time, but the answers of earlier ones may still
+// come. The answer book (answer_book.h) keeps every way the replies so far
+// can have matched the requests sent, and a reply is credited to the request
+// waiting only when it can only be that request's, with two exceptions that
+// err on the safe side: a refusal that may be the request's own is taken for
+// it (a box, or the same send again), and any reply that may answer the
+// closing request counts for it. A reply that can only
+// be an earlier request's is passed over; one that fits no request still owed
+// is beyond the model and ends the run with "Transfer error occurred.". A
+// version reply is of its own kind: while fewer came than queries went out it
+// is a query's late answer whenever it comes, and passed over.
 //
-// After a block write timed out its answer may still come, and taken for the
-// next block's it would hide a hole in the flash. So before anything else the
-// worker sends a fence, a version query, whose answer is of its own kind: what
-// comes before the fence's version reply answers the block (acknowledged: it
-// is written; refused: send it again), and a version reply with nothing before
-// it means the block or its answer was lost (send it again). A fence
-// unanswered within the block's wait counts as a failure of the block, and
-// another fence follows. The other requests end the run at their time-out.
+// After a block's send timed out its answer may still come, and taken for the
+// next block's it would hide a hole in the flash. So the worker sends a fence,
+// a version query: what comes before the fence's version reply answers the
+// block (acknowledged: it is written; refused: send it again), and a version
+// reply with nothing before it means the block or its answer was lost (send
+// it again); either way the send was counted once, at its time-out. A fence
+// unanswered within the block's wait leaves the run where the plain procedure
+// would be: it counts as the block's next failure, and the block is sent
+// again; the answer book still keeps the fence's answer and the first send's
+// owed, so neither is taken for another block's. The other requests end the
+// run at their time-out.
 //
 // Beyond the model, what the protocol cannot tell apart: a doubled answer
-// from a single one that came for the next request; a fence refused from a
-// late refusal of the block (both mean "send it again"). A doubled answer is
-// found where it shows, as a result while none is owed (before each request,
-// and after the closing request), and ends the run with "Transfer error
-// occurred.".
+// from a single one that came for the next request. A doubled answer is found
+// where it shows, as a reply that fits no request still owed, and ends the
+// run with "Transfer error occurred.".
 template <typename Send>
-UpdateProcedure::Outcome UpdateProcedure::Request(Send send, Millis timeout, ReplyKind asked) {
+UpdateProcedure::Outcome UpdateProcedure::Request(Send send, Millis timeout,
+                                                  AnswerBook::Owner owner, AnswerBook::Asks asks,
+                                                  Credit credit) {
     if (Abandoned()) {
         return Outcome::kAbandoned;
     }
     if (m_host.DeviceGone()) {
         return Outcome::kVanished;
     }
-    m_olderQueries += m_fences;
-    m_fences = 0;
     if (const Outcome quiet = Quiet(); quiet != Outcome::kTimedOut) {
         return quiet;
     }
@@ -78,67 +85,60 @@ UpdateProcedure::Outcome UpdateProcedure::Request(Send send, Millis timeout, Rep
         if (m_host.DeviceGone()) {
             return Outcome::kVanished;
         }
-        if (asked == ReplyKind::kIdentity) {
+        if (asks == AnswerBook::Asks::kIdentity) {
             return Outcome::kNotSent;
         }
     }
+    m_book.Sent(owner, asks);
     ++m_requestsSent;
-    return Await(timeout, asked);
+    return Await(timeout, owner, credit);
 }
 
-UpdateProcedure::Outcome UpdateProcedure::Fence() {
+UpdateProcedure::Outcome UpdateProcedure::Fence(AnswerBook::Owner owner) {
     // The answer may have come in the pause after the time-out.
-    if (const Outcome early = Await(Millis{0}, ReplyKind::kResult); early != Outcome::kTimedOut) {
+    if (const Outcome early = Await(Millis{0}, owner); early != Outcome::kTimedOut) {
         return early;
     }
     m_messenger.SendVersionQuery();
-    ++m_fences;
+    m_book.Sent(AnswerBook::kFence, AnswerBook::Asks::kVersion);
     ++m_requestsSent;
-    return Await(m_timing.blockWait, ReplyKind::kResult);
+    return Await(m_timing.blockWait, owner);
 }
 
-bool UpdateProcedure::AnswersOlderQuery(const protocol::Reply& reply) {
-    const bool mayBe = reply.kind == ReplyKind::kVersion ||
-                       (reply.kind == ReplyKind::kResult && reply.status != protocol::kStatusOk);
-    if (!mayBe || m_olderQueries == 0) {
-        return false;
-    }
-    --m_olderQueries;
-    return true;
-}
-
-UpdateProcedure::Outcome UpdateProcedure::Await(Millis timeout, ReplyKind asked) {
-    const Clock::time_point deadline = Clock::now() + timeout;
+UpdateProcedure::Outcome UpdateProcedure::Await(Millis timeout, AnswerBook::Owner owner,
+                                                Credit credit) {
+    const Clock::time_point deadline = Now() + timeout;
     for (;;) {
+        if (!m_book.Owed(owner)) {
+            return Outcome::kLost;
+        }
         protocol::Reply reply;
         const Outcome next = Next(deadline, reply);
         if (next != Outcome::kReply) {
             return next;
         }
-        if (AnswersOlderQuery(reply)) {
-            continue;
-        }
-        if (reply.kind == ReplyKind::kVersion && asked != ReplyKind::kVersion) {
-            if (m_fences == 0) {
-                return Outcome::kUnmatched;
-            }
-            --m_fences;
-            return Outcome::kLost;
-        }
-        if (reply.kind != ReplyKind::kResult && reply.kind != asked) {
+        const AnswerBook::Placing placing = m_book.Place(reply);
+        if (!placing.placed) {
             return Outcome::kUnmatched;
         }
-        // The request's own answer: every query sent before it has been
-        // answered, or never will be.
-        m_olderQueries = 0;
-        m_reply = reply;
-        return Outcome::kReply;
+        const bool refusal =
+            reply.kind == protocol::ReplyKind::kResult && reply.status != protocol::kStatusOk;
+        if (placing.Only(owner) ||
+            (placing.May(owner) && (refusal || credit == Credit::kAnyAnswer))) {
+            m_reply = reply;
+            return Outcome::kReply;
+        }
+        // An earlier request's answer, or one that may be either: passed over.
     }
+}
+
+Clock::time_point UpdateProcedure::Now() const {
+    return m_replies.Ledger().Time().Now();
 }
 
 UpdateProcedure::Outcome UpdateProcedure::Next(Clock::time_point deadline, protocol::Reply& reply) {
     for (;;) {
-        const Millis left = std::chrono::ceil<Millis>(deadline - Clock::now());
+        const Millis left = std::chrono::ceil<Millis>(deadline - Now());
         const Outcome taken = Take(std::clamp(left, Millis{0}, m_timing.goneCheck), reply);
         if (taken != Outcome::kTimedOut) {
             return taken;
@@ -146,7 +146,7 @@ UpdateProcedure::Outcome UpdateProcedure::Next(Clock::time_point deadline, proto
         if (m_host.DeviceGone()) {
             return Outcome::kVanished;
         }
-        if (Clock::now() >= deadline) {
+        if (Now() >= deadline) {
             return Outcome::kTimedOut;
         }
     }
@@ -176,7 +176,7 @@ UpdateProcedure::Outcome UpdateProcedure::Quiet() {
         if (taken != Outcome::kReply) {
             return taken;
         }
-        if (!AnswersOlderQuery(reply)) {
+        if (!m_book.Place(reply).placed) {
             return Outcome::kUnmatched;
         }
     }
@@ -252,8 +252,7 @@ void UpdateProcedure::CoverWriteSteps() {
 void UpdateProcedure::Run() {
     // Replies that came between runs answer nothing of this one.
     m_replies.Ledger().Clear();
-    m_olderQueries = 0;
-    m_fences = 0;
+    m_book.Reset();
 
     using Step = StepResult (UpdateProcedure::*)();
     static constexpr std::array<Step, 7> kConversation{
@@ -271,8 +270,9 @@ void UpdateProcedure::Run() {
 }
 
 UpdateProcedure::StepResult UpdateProcedure::Identify() {
-    const Outcome outcome = Request([this] { return m_messenger.SendIdentityRequest() == 0; },
-                                    m_timing.identityWait, ReplyKind::kIdentity);
+    const Outcome outcome =
+        Request([this] { return m_messenger.SendIdentityRequest() == 0; }, m_timing.identityWait,
+                m_book.NewOwner(), AnswerBook::Asks::kIdentity);
     if (outcome == Outcome::kNotSent) {
         return Box(IDS_CANT_OPEN_MIDI_OUT);
     }
@@ -293,8 +293,9 @@ UpdateProcedure::StepResult UpdateProcedure::Identify() {
 }
 
 UpdateProcedure::StepResult UpdateProcedure::Open() {
-    const Outcome outcome = Request([this] { return m_messenger.SendOpeningRequest() == 0; },
-                                    m_timing.openingWait, ReplyKind::kResult);
+    const Outcome outcome =
+        Request([this] { return m_messenger.SendOpeningRequest() == 0; }, m_timing.openingWait,
+                m_book.NewOwner(), AnswerBook::Asks::kResult);
     if (outcome != Outcome::kReply) {
         return StopFor(outcome, IDS_TIMEOUT_1);
     }
@@ -329,7 +330,7 @@ UpdateProcedure::StepResult UpdateProcedure::CheckImage() {
 UpdateProcedure::StepResult UpdateProcedure::AskConsent() {
     const Outcome outcome =
         Request([this] { return m_messenger.SendUpdatePermission(m_updateType) == 0; },
-                m_timing.permissionWait, ReplyKind::kResult);
+                m_timing.permissionWait, m_book.NewOwner(), AnswerBook::Asks::kResult);
     if (outcome == Outcome::kUnmatched || outcome == Outcome::kAbandoned) {
         return StopFor(outcome, IDS_TRANSFER_ERROR);
     }
@@ -347,7 +348,7 @@ UpdateProcedure::StepResult UpdateProcedure::Prepare() {
             m_host.SetHintText("");
             return sent == 0;
         },
-        m_timing.prepareWait, ReplyKind::kResult);
+        m_timing.prepareWait, m_book.NewOwner(), AnswerBook::Asks::kResult);
     if (outcome != Outcome::kReply) {
         return StopFor(outcome, IDS_TIMEOUT_1);
     }
@@ -376,8 +377,9 @@ UpdateProcedure::StepResult UpdateProcedure::WriteFlash() {
 // last look for an answer no request was owed: one means an answer came twice,
 // and every answer after it was taken for its successor's.
 UpdateProcedure::StepResult UpdateProcedure::Close() {
-    const Outcome outcome = Request([this] { return m_messenger.SendClosingRequest() == 0; },
-                                    m_timing.closingWait, ReplyKind::kResult);
+    const Outcome outcome =
+        Request([this] { return m_messenger.SendClosingRequest() == 0; }, m_timing.closingWait,
+                m_book.NewOwner(), AnswerBook::Asks::kResult, Credit::kAnyAnswer);
     if (outcome != Outcome::kReply) {
         return StopFor(outcome, IDS_TRANSFER_ERROR);
     }
@@ -391,12 +393,10 @@ UpdateProcedure::StepResult UpdateProcedure::Close() {
 }
 
 UpdateProcedure::Outcome UpdateProcedure::AskVersion() {
-    const Outcome outcome = Request([this] { return m_messenger.SendVersionQuery() == 0; },
-                                    m_timing.versionWait, ReplyKind::kVersion);
-    if (outcome == Outcome::kTimedOut) {
-        // The run goes on without it; its answer may still come.
-        ++m_olderQueries;
-    }
+    const Outcome outcome =
+        Request([this] { return m_messenger.SendVersionQuery() == 0; }, m_timing.versionWait,
+                m_book.NewOwner(), AnswerBook::Asks::kVersion);
+    // Unanswered, the run goes on without it; the book keeps its answer owed.
     return outcome;
 }
 
@@ -427,6 +427,7 @@ UpdateProcedure::StepResult UpdateProcedure::EraseRegion(std::uint32_t address,
                                                          std::uint32_t size) {
     int retries = 0;
     m_host.SetProgressRange(0, kEraseProgressRange);
+    const AnswerBook::Owner owner = m_book.NewOwner();  // every send of this erase
     for (;;) {
         const Outcome outcome = Request(
             [&] {
@@ -435,7 +436,7 @@ UpdateProcedure::StepResult UpdateProcedure::EraseRegion(std::uint32_t address,
                 m_host.SetStatusText(LoadString(IDS_ERASING));
                 return sent == 0;
             },
-            m_timing.eraseWait, ReplyKind::kResult);
+            m_timing.eraseWait, owner, AnswerBook::Asks::kResult);
         if (outcome != Outcome::kReply) {
             return StopFor(outcome, IDS_TIMEOUT_3);
         }
@@ -458,6 +459,7 @@ UpdateProcedure::StepResult UpdateProcedure::WriteRegion(std::uint32_t address, 
     int retries = 0;
     int block = kBlockSize;
     bool owed = false;  // the block went out and its answer may still come
+    AnswerBook::Owner owner = m_book.NewOwner();  // every send of the block
     m_host.SetProgressRange(0, length);
     for (;;) {
         if (done + block > length) {
@@ -465,7 +467,7 @@ UpdateProcedure::StepResult UpdateProcedure::WriteRegion(std::uint32_t address, 
         }
         const bool fenced = owed;
         const Outcome outcome =
-            owed ? Fence()
+            owed ? Fence(owner)
                  : Request(
                        [&] {
                            const int sent = m_messenger.SendBlockWrite(
@@ -473,10 +475,13 @@ UpdateProcedure::StepResult UpdateProcedure::WriteRegion(std::uint32_t address, 
                            m_host.SetStatusText(FormatDataTransmit(done, length));
                            return sent == 0;
                        },
-                       m_timing.blockWait, ReplyKind::kResult);
-        owed = outcome == Outcome::kTimedOut;
+                       m_timing.blockWait, owner, AnswerBook::Asks::kResult);
+        // After a fence that went unanswered the block goes out again, as the
+        // plain procedure sends it after a time-out.
+        owed = outcome == Outcome::kTimedOut && !fenced;
         if (outcome == Outcome::kReply && m_reply.status == protocol::kStatusOk) {
             retries = 0;
+            owner = m_book.NewOwner();
             done += block;
             m_host.SetProgressPos(done);
             if (done < length) {
@@ -490,7 +495,10 @@ UpdateProcedure::StepResult UpdateProcedure::WriteRegion(std::uint32_t address, 
             case Outcome::kVanished:
                 return StopFor(outcome, IDS_TIMEOUT_2);
             case Outcome::kLost:
-                continue;  // counted at its time-out; the pause is behind it too
+                if (fenced) {
+                    continue;  // counted at its time-out; the pause is behind it too
+                }
+                break;
             case Outcome::kReply:
                 if (fenced) {
                     continue;  // a late refusal: the same send, counted at its time-out

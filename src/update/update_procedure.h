@@ -14,6 +14,7 @@
 
 #include "protocol/messenger.h"
 #include "protocol/reply_handler.h"
+#include "update/answer_book.h"
 #include "update/step_table.h"
 #include "update/timing.h"
 #include "update/update_host.h"
@@ -44,35 +45,41 @@ public:
 
 private:
     enum class Outcome {
-        kReply,      // the request's own reply, in m_reply
-        kTimedOut,   // no reply in time; it may still come
-        kLost,       // a fence was answered first: the request or its reply was lost
+        kReply,      // the request's own answer, in m_reply
+        kTimedOut,   // no answer in time; it may still come
+        kLost,       // the request's answer can no longer come (a fence's answer came first)
         kUnmatched,  // a reply the fault model cannot place: nothing can be credited safely
         kAbandoned,
         kVanished,  // the device's ports have gone
         kNotSent,   // the port refused the request; nothing is owed
     };
+    // How a wait takes a reply that may answer its request or an earlier one.
+    enum class Credit {
+        kCertain,    // only a reply that can only be the request's; a refusal that may be
+                     // its own too (the safe reading of it: a box, or a send again)
+        kAnyAnswer,  // every reply that may be its own (the closing request)
+    };
     // Sends the request (`send` returns false when the port refused it) and
-    // waits for its reply: one of kind `asked` or a result message.
+    // waits for its answer.
     template <typename Send>
-    Outcome Request(Send send, Millis timeout, protocol::ReplyKind asked);
-    // Asks for the device's version after a block went unanswered: whatever
-    // comes before the version reply answers the block.
-    Outcome Fence();
-    // The next reply that answers the request waiting, within `timeout`.
-    Outcome Await(Millis timeout, protocol::ReplyKind asked);
+    Outcome Request(Send send, Millis timeout, AnswerBook::Owner owner, AnswerBook::Asks asks,
+                    Credit credit = Credit::kCertain);
+    // Asks for the device's version after a block's send went unanswered:
+    // what comes before the version reply answers the block.
+    Outcome Fence(AnswerBook::Owner owner);
+    // The next reply that answers `owner`'s request, within `timeout`.
+    Outcome Await(Millis timeout, AnswerBook::Owner owner, Credit credit = Credit::kCertain);
     // The next reply of any kind before `deadline`, or why there is none.
     Outcome Next(std::chrono::steady_clock::time_point deadline, protocol::Reply& reply);
     // One look at the ledger: a reply, or why there is none.
     Outcome Take(Millis timeout, protocol::Reply& reply);
-    // Whether the reply is taken for the answer to a version query sent
-    // before the request waiting; counts it off if so.
-    bool AnswersOlderQuery(const protocol::Reply& reply);
     // The version query, its reply in m_reply.
     Outcome AskVersion();
-    // Before a request, and at the end: no reply is owed, so one that waits
-    // must answer a version query (kTimedOut) or is beyond the fault model.
+    // Before a request, and at the end: a reply that waits must answer a
+    // request still owed (kTimedOut), or it is beyond the fault model.
     Outcome Quiet();
+    // The time of the reply handler's clock, which every wait takes.
+    std::chrono::steady_clock::time_point Now() const;
     // A pause; false when the run was abandoned meanwhile.
     bool Pause(Millis duration);
 
@@ -123,12 +130,8 @@ private:
     StepTable m_steps{};
     int m_stepCount = 0;
     std::uint32_t m_updateType = 0;  // the image's, asked the device's consent for
-    // Answers to version queries that may still come: from those sent before
-    // the request waiting, and from the fences sent since it. Upper bounds:
-    // a query lost for good stays counted, which only makes a later fence
-    // wait for one more version reply.
-    int m_olderQueries = 0;
-    int m_fences = 0;
+    // The requests whose answers may still come (answer_book.h).
+    AnswerBook m_book;
     protocol::Reply m_reply;
     std::atomic<std::uint64_t> m_requestsSent{0};
 };

@@ -146,6 +146,27 @@ stalled_update() {
 stalled_update stall-then-lost --fault busy:block:50:3600 --fault drop:block:51
 stalled_update stall-then-refused --fault busy:block:50:3600 --fault refuse:block:51
 stalled_update long-stall --fault busy:block:50:10000
+# A fence whose answer is lost must not take the next result for it: the last
+# block answered late, its fence unanswered, the closing request refused.
+stalled_update lost-fence-answer --fault busy:block:226:2500 --fault drop:version:2 \
+    --fault refuse:closing:1
+# A device that answers no version query while it writes, a block answer lost
+# near the end (each block after it costs a wait and a fence more).
+stalled_update no-fence-answered --fault drop:version:2x1000 --fault drop:block:220
+
+echo "== a lost version query, then the permission refused"
+# The box comes at the refusal, one version wait (60 s) after the start.
+start_devsim "$work/permission.devsim" --fault drop:version:1 --fault refuse:permission:1
+started=$(date +%s)
+run_flash permission
+status=$?
+took=$(($(date +%s) - started))
+[ $status -eq 1 ] || fail "corvane-flash exited with $status, expected 1"
+grep -qx 'Error: Cannot be updated to this version.' "$work/permission.err" ||
+    fail "no 'Cannot be updated to this version.' error"
+[ "$took" -le 66 ] || fail "the box came after $took s, not at the refusal"
+devsim_exited terminate
+tail -n 1 "$work/permission.out"
 
 echo "== the device restarts into its update mode"
 start_devsim "$work/restart.devsim" --prepare restart --restart-delay 1000 --exit-after-update \

@@ -21,13 +21,12 @@ struct FailureRow {
     friend void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
 };
 
+// No row's box comes at a block's time-out (those are counted on the driven
+// clock), so no block answer here may miss its wait, however loaded the
+// machine: one that did would add a fence and a resend to the counts.
 update::Timing RowTiming() {
     update::Timing t = FastTiming();
-    // Short enough for 31 time-outs in a row, long enough that an answer
-    // merely slowed by a loaded machine does not time out: after each
-    // time-out the answer to the version query that follows must come within
-    // it too.
-    t.blockWait = std::chrono::milliseconds(150);
+    t.blockWait = std::chrono::seconds(30);
     return t;
 }
 
@@ -97,23 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
                                  "Transfer error occurred.",
                                  RequestKind::kErase,
                                  7},
-                      FailureRow{"BlockUnanswered32Times",
-                                 {Fault::Drop(RequestKind::kBlockWrite, 1).Times(32)},
-                                 "Time out error(2)",
-                                 RequestKind::kBlockWrite,
-                                 32},
                       FailureRow{"BlockRefused32Times",
                                  {Fault::Refuse(RequestKind::kBlockWrite, 2).Times(32)},
                                  "Transfer error occurred.",
                                  RequestKind::kBlockWrite,
                                  33},
-                      // Refusals and time-outs count together; the box names the last.
-                      FailureRow{"BlockRefusedThenUnanswered",
-                                 {Fault::Refuse(RequestKind::kBlockWrite, 1).Times(20),
-                                  Fault::Drop(RequestKind::kBlockWrite, 21).Times(12)},
-                                 "Time out error(2)",
-                                 RequestKind::kBlockWrite,
-                                 32},
                       FailureRow{"ClosingUnanswered",
                                  {Fault::Drop(RequestKind::kClosing, 1)},
                                  "Transfer error occurred.",
@@ -184,20 +171,6 @@ TEST_F(UpdateOutcomeTest, EraseRefusedSixTimesSucceedsAtTheSeventh) {
     RunUpdate(config, FastTiming(), ImageOf(SmallImage()));
     ExpectCompleted();
     EXPECT_EQ(m_device->Counters().Requests(RequestKind::kErase), 7 + 1);
-}
-
-TEST_F(UpdateOutcomeTest, BlockUnanswered31TimesIsWrittenAtThe32ndAndTheCountStartsAgain) {
-    device::DeviceConfig config;
-    config.faults.push_back(Fault::Drop(RequestKind::kBlockWrite, 1).Times(31));
-    config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, 33).Times(31));
-    // No failure to spare: every version query after a time-out must be
-    // answered within the wait, also on a machine busy with other tests.
-    update::Timing timing = RowTiming();
-    timing.blockWait = std::chrono::milliseconds(300);
-    RunUpdate(config, timing, ImageOf(SmallImage(1)));
-    ExpectCompleted();
-    // Two MAIN blocks (one short) and INFO's: 32 + 32 + 1 sendings.
-    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kBlockWrite), 65);
 }
 
 TEST_F(UpdateOutcomeTest, RefusedClosingStillCompletes) {

@@ -197,6 +197,71 @@ INSTANTIATE_TEST_SUITE_P(Stalls, UpdateStallTest,
                          ::testing::Values(Stall{3, Play::kDrop}, Stall{3, Play::kRefuse},
                                            Stall{10, std::nullopt}, Stall{10, Play::kDrop}));
 
+// Behaviours where a fence's answer, or a version query's, never comes: the
+// run must not take the next result for it.
+struct Unfenced {
+    const char* name;
+    std::vector<Fault> faults;
+    const char* outcome;
+    std::optional<milliseconds> permissionWait;  // the product's, where the box must not wait it
+
+    friend void PrintTo(const Unfenced& u, std::ostream* os) { *os << u.name; }
+};
+
+class UpdateUnfencedTest : public UpdateFixture, public ::testing::WithParamInterface<Unfenced> {};
+
+TEST_P(UpdateUnfencedTest, EndsAsTheDevicesAnswersSay) {
+    update::Timing timing = MatrixTiming();
+    if (GetParam().permissionWait) {
+        timing.permissionWait = *GetParam().permissionWait;
+    }
+    const std::vector<std::uint8_t> image = SmallImage(2);
+    device::DeviceConfig config;
+    config.faults = GetParam().faults;
+    RunUpdate(config, timing, ImageOf(image));
+    if (std::string(GetParam().outcome).empty()) {
+        ExpectCompleted();
+        EXPECT_TRUE(FlashHoldsImage(m_device->Flash(), image));
+    } else {
+        ExpectFailedWith(GetParam().outcome);
+    }
+}
+
+// SmallImage(2): three MAIN blocks, then INFO's block, the last.
+INSTANTIATE_TEST_SUITE_P(
+    Fences, UpdateUnfencedTest,
+    ::testing::Values(
+        // The last block answered late, the fence's answer lost, the closing
+        // request refused: any answer to it counts.
+        Unfenced{"LostFenceAnswerThenClosingRefused",
+                 {Fault::Busy(RequestKind::kBlockWrite, 4, milliseconds(250)),
+                  Fault::Drop(RequestKind::kVersion, 2), Fault::Refuse(RequestKind::kClosing, 1)},
+                 kCompleted,
+                 std::nullopt},
+        // A device that answers no version query while it writes, one block
+        // answer lost: the block goes out again and is answered.
+        Unfenced{"NoFenceAnswered",
+                 {Fault::Drop(RequestKind::kVersion, 2).Times(1000),
+                  Fault::Drop(RequestKind::kBlockWrite, 2)},
+                 kCompleted,
+                 std::nullopt},
+        // The same with a late answer: nothing taken for the wrong block.
+        Unfenced{"NoFenceAnsweredBlockLate",
+                 {Fault::Drop(RequestKind::kVersion, 2).Times(1000),
+                  Fault::Busy(RequestKind::kBlockWrite, 2, milliseconds(250)),
+                  Fault::Drop(RequestKind::kBlockWrite, 4)},
+                 kCompleted,
+                 std::nullopt},
+        // The version query unanswered, the permission refused: the box comes
+        // at the refusal, not a permission wait later (the harness gives up
+        // long before the product's 60 s).
+        Unfenced{
+            "LostVersionQueryThenRefusal",
+            {Fault::Drop(RequestKind::kVersion, 1), Fault::Refuse(RequestKind::kPermission, 1)},
+            kCannot,
+            milliseconds(60000)}),
+    [](const ::testing::TestParamInfo<Unfenced>& info) { return std::string(info.param.name); });
+
 // Answers that come out of order are beyond what a device does; they may
 // fail the update, but never complete it over a hole: a block answered late
 // while the fence after it is answered at once, then a later block refused.

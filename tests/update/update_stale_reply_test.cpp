@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "support/update_fixture.h"
 
 namespace corvane::testing {
@@ -14,40 +12,6 @@ using device::Fault;
 using device::RequestKind;
 
 class UpdateStaleReplyTest : public UpdateFixture {};
-
-// The last MAIN block's answer comes after its wait timed out, in the pause
-// before the fence or soon after it; the device then refuses INFO's block
-// for good. The late answer writes the block, no resend; were it left
-// standing instead, it would be taken for the next request's answer, every
-// later answer would land one request late, and INFO's refusal would be taken
-// for the closing request's answer: "completed" with INFO unwritten.
-TEST_F(UpdateStaleReplyTest, ALateReplyIsNotCreditedToTheNextRequest) {
-    update::Timing timing = FastTiming();
-    timing.blockWait = std::chrono::milliseconds(100);
-    timing.retryPause = std::chrono::milliseconds(100);
-    device::DeviceConfig config;
-    const int lastMainBlock = 3;  // SmallImage(2): two whole blocks and a tail
-    config.faults.push_back(
-        Fault::Busy(RequestKind::kBlockWrite, lastMainBlock, std::chrono::milliseconds(250)));
-    config.faults.push_back(Fault::Refuse(RequestKind::kBlockWrite, lastMainBlock + 1).Times(100));
-    RunUpdate(config, timing, ImageOf(SmallImage(2)));
-    // INFO's budget runs out: on its last refusal, or, on a machine so loaded
-    // that a refusal or a fence's answer misses its wait, on a time-out.
-    const std::vector<std::string> boxes = BoxTexts();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes[0] == "Transfer error occurred." || boxes[0] == "Time out error(2)")
-        << boxes[0];
-    EXPECT_EQ(m_device->Counters().Requests(RequestKind::kClosing), 0);
-    // The late-answered block (at 0x6A000) went out once; INFO stays within
-    // its budget, which a fence's time-out takes from too.
-    const auto transcript = m_device->Transcript();
-    EXPECT_EQ(std::count_if(transcript.begin(), transcript.end(),
-                            [](const std::string& line) {
-                                return line.starts_with("> F0 52 00 6E 02 00 40 1A 00 00 ");
-                            }),
-              1);
-    EXPECT_LE(m_device->Counters().Requests(RequestKind::kBlockWrite), lastMainBlock + 32);
-}
 
 TEST_F(UpdateStaleReplyTest, AnswersThatComeLateAreRetriedAndTheUpdateCompletes) {
     update::Timing timing = FastTiming();
