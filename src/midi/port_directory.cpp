@@ -69,7 +69,11 @@ std::vector<Port> PortDirectory::List(PortList list) {
             port.key = "name:" + port.name;
         } else {
             const int nth = ++perSocket[port.socket];
-            port.key = "socket:" + port.socket + (nth > 1 ? "#" + std::to_string(nth) : "");
+            port.key = "socket:" + port.socket;
+            if (nth > 1) {
+                port.key += '#';
+                port.key += std::to_string(nth);
+            }
         }
         ports.push_back(std::move(port));
     }
